@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Configures and builds both architectures. "release" builds the programs only
+# and copies them to dist/; "all" also builds the test programs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what="${1:-release}"
+export MAKEFLAGS=--no-print-directory
+
+declare -A toolchain=([x64]=x86_64 [x86]=i686)
+for arch in x64 x86; do
+    tree="build/$arch"
+    if [ ! -f "$tree/CMakeCache.txt" ]; then
+        cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
+    fi
+    if [ "$what" = "all" ]; then
+        cmake --build "$tree" -j 2
+    else
+        targets=(--target TaskRoll)
+        [ -f webroster/CMakeLists.txt ] && targets+=(--target Webroster)
+        cmake --build "$tree" -j 2 "${targets[@]}"
+    fi
+    mkdir -p "dist/$arch"
+    cp "$tree/bin/TaskRoll.exe" "dist/$arch/"
+done
+if [ -f build/x86/bin/Webroster.exe ]; then
+    cp build/x86/bin/Webroster.exe dist/x86/
+fi

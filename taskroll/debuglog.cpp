@@ -1,0 +1,111 @@
+#include "debuglog.h"
+
+#include "text.h"
+
+#include <windows.h>
+#include <mbstring.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+HANDLE s_logHandle = nullptr;
+bool s_logTried = false;
+
+constexpr unsigned LOG_NAME_SIZE = 261;
+// The time prefix and the message may hold 1021 characters together, so that
+// CR LF and the NUL still fit in 1024 bytes.
+constexpr unsigned LOG_TEXT_LIMIT = 1021;
+
+}  // namespace
+
+bool MakeLogPath(const char* executablePath, char* logPath, unsigned logPathSize)
+{
+    if (!CopyBounded(logPath, logPathSize, executablePath))
+        return false;
+    // Multibyte-aware: a trail byte of a double-byte character is never turned
+    // into a different letter.
+    _mbslwr(reinterpret_cast<unsigned char*>(logPath));
+    std::size_t length = std::strlen(logPath);
+    // ".exe" at the very end is always on a character boundary: '.' is not a
+    // valid trail byte in any double-byte code page.
+    if (length < 4 || std::strcmp(logPath + length - 4, ".exe") != 0)
+        return false;
+    std::memcpy(logPath + length - 4, ".log", 4);
+    return true;
+}
+
+void InitLogFile()
+{
+    if (s_logTried)
+        return;
+    s_logTried = true;
+
+    char executablePath[LOG_NAME_SIZE] = {};
+    char logPath[LOG_NAME_SIZE] = {};
+    GetModuleFileNameA(nullptr, executablePath, LOG_NAME_SIZE - 1);
+    if (!MakeLogPath(executablePath, logPath, LOG_NAME_SIZE))
+        return;
+
+    // Share read only: a second instance cannot write into the same log and
+    // runs without one. OPEN_ALWAYS keeps what earlier runs wrote.
+    HANDLE handle = CreateFileA(logPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    s_logHandle = handle;
+    LogMessage("\r\n\r\n\r\n\r\n\r\n===============");
+    LogMessage("Logging started");
+}
+
+void LogMessage(const char* format, ...)
+{
+    if (s_logHandle == nullptr)
+        return;
+    DWORD savedError = GetLastError();
+
+    char line[LOG_LINE_SIZE] = {};
+    std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    std::size_t prefixLength = local ? std::strftime(line, 128, "%H:%M:%S: ", local) : 0;
+    line[prefixLength] = '\0';
+
+    // A message too long for the line is cut, so that the line still ends in CR LF.
+    va_list arguments;
+    va_start(arguments, format);
+    int expanded = std::vsnprintf(line + prefixLength, LOG_TEXT_LIMIT + 1 - prefixLength, format, arguments);
+    va_end(arguments);
+    if (expanded < 0)
+        line[prefixLength] = '\0';
+    AppendBounded(line, LOG_TEXT_LIMIT + 3, "\r\n");
+
+    SetFilePointer(s_logHandle, 0, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(s_logHandle, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    FlushFileBuffers(s_logHandle);
+    // Callers read GetLastError after logging a failure; the write must not change it.
+    SetLastError(savedError);
+}
+
+void FreeLogFile()
+{
+    if (s_logHandle == nullptr)
+        return;
+    LogTrace("FreeLogFile");
+    CloseHandle(s_logHandle);
+    s_logHandle = nullptr;
+}
+
+bool IsLogOpen()
+{
+    return s_logHandle != nullptr;
+}
+
+void LogTrace(const char* functionName)
+{
+    if (s_logHandle != nullptr)
+        LogMessage("(%lu) >>>> Function: %s", static_cast<unsigned long>(GetTickCount()), functionName);
+}

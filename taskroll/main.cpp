@@ -1,0 +1,143 @@
+// TaskRoll: writes one record per running process to processes.dat in the
+// current directory. The driver reads the options, prepares the paths and
+// hands the record buffer to the listing.
+#include "debuglog.h"
+#include "listing.h"
+#include "settings.h"
+#include "text.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t DELIMITER_VALUE_SIZE = 10;
+
+const char* s_delimiterName = "TAB";
+int s_iconFlag = 0;
+
+char s_delimiterValue[DELIMITER_VALUE_SIZE];
+char s_inputPath[PATH_BUFFER_SIZE];
+char s_iconsPath[PATH_BUFFER_SIZE];
+char s_outputPath[PATH_BUFFER_SIZE];
+char s_record[RECORD_BUFFER_SIZE];
+
+void ShowUsage()
+{
+    LogTrace("ShowUsage");
+    std::printf("USAGE:\n");
+    std::printf("\ttaskroll [%s] [%s] [%s{delimeter}] [%s{input file}]\n\n", "/debuglog", "/setpriv", "/delim:",
+                "/file:");
+    std::printf("where\n");
+    std::printf("\t{delimeter} is one of the following values: %s (default), %s, %s\n", "TAB", "COMMA", "SEMIC");
+    std::printf("\t{input file} is the full pathname of an input file\n");
+}
+
+// Takes the value after `prefix` when the argument starts with it and the value
+// is neither empty nor too long for the destination; otherwise leaves the
+// destination unchanged.
+bool ExtractParamValue(const char* argument, const char* prefix, char* destination, std::size_t destinationSize)
+{
+    LogTrace("ExtractParamValue");
+    std::size_t prefixLength = std::strlen(prefix);
+    if (std::strncmp(argument, prefix, prefixLength) != 0)
+        return false;
+    const char* value = argument + prefixLength;
+    std::size_t valueLength = std::strlen(value);
+    if (valueLength == 0 || valueLength >= destinationSize)
+        return false;
+    std::memcpy(destination, value, valueLength + 1);
+    return true;
+}
+
+void SelectDelimiter(const char* value)
+{
+    if (std::strcmp(value, "SEMIC") == 0) {
+        std::strcpy(g_fieldDelimiter, ";");
+        s_delimiterName = "SEMIC";
+    } else if (std::strcmp(value, "COMMA") == 0) {
+        std::strcpy(g_fieldDelimiter, ",");
+        s_delimiterName = "COMMA";
+    } else {
+        std::strcpy(g_fieldDelimiter, "\t");
+        s_delimiterName = "TAB";
+    }
+}
+
+// Reads the options in order. False when the run ends here (after the usage text).
+bool ReadOptions(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strcmp(argument, "/?") == 0) {
+            ShowUsage();
+            return false;
+        }
+        // "/debuglog" and "/icon" also go through the two value tests below,
+        // which they fail; the log shows their trace lines.
+        if (std::strcmp(argument, "/debuglog") == 0)
+            InitLogFile();
+        if (std::strcmp(argument, "/icon") == 0)
+            s_iconFlag = 1;
+        if (std::strcmp(argument, "/setpriv") == 0)
+            continue;
+        if (ExtractParamValue(argument, "/delim:", s_delimiterValue, sizeof s_delimiterValue)) {
+            SelectDelimiter(s_delimiterValue);
+            continue;
+        }
+        ExtractParamValue(argument, "/file:", s_inputPath, sizeof s_inputPath);
+    }
+    LogMessage("Delimeter is set to '%s'", s_delimiterName);
+    LogMessage("Extracting process names from file: %s", s_inputPath);
+    return true;
+}
+
+// Builds "<current directory>\ico" and "<current directory>\processes.dat".
+// False when the current directory cannot be read or is too long for them.
+bool BuildOutputPaths()
+{
+    DWORD length = GetCurrentDirectoryA(PATH_BUFFER_SIZE, s_iconsPath);
+    if (length == 0 || length >= PATH_BUFFER_SIZE)
+        return false;
+    CopyBounded(s_outputPath, sizeof s_outputPath, s_iconsPath);
+    return AppendBounded(s_iconsPath, sizeof s_iconsPath, "\\ico") &&
+           AppendBounded(s_outputPath, sizeof s_outputPath, "\\processes.dat");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1 && !ReadOptions(argc, argv)) {
+        FreeLogFile();
+        return 0;
+    }
+
+    if (!BuildOutputPaths()) {
+        // Never fall back to the drive root: list nothing instead.
+        LogMessage("Current directory is too long for the output file path; nothing is listed");
+        FreeLogFile();
+        return 0;
+    }
+
+    if (s_iconFlag && GetFileAttributesA(s_iconsPath) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryA(s_iconsPath, nullptr)) {
+        LogMessage("Unable to create icons subdirectory");
+        FreeLogFile();
+        return 0;
+    }
+
+    // From here on "\n" on standard output stays a single byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::memset(s_record, 0, sizeof s_record);
+    GetProcessesData(s_record, s_outputPath);
+    // The record of the last process handled, if it yielded one.
+    std::fputs(s_record, stdout);
+    LogMessage("TaskRoll Terminated");
+    FreeLogFile();
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "settings.h"
+
+char g_fieldDelimiter[2] = "\t";

@@ -1,0 +1,77 @@
+#pragma once
+// Helpers shared by the black-box tests: run a program as a child with its
+// output sent to files, keep fixture processes alive, compare bytes readably.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace testkit {
+
+// The directory of the running test program, ending in a backslash. The
+// programs under test and the fixture programs are built into it.
+std::wstring ProgramDir();
+std::wstring Sibling(const std::wstring& fileName);
+
+struct RunResult {
+    DWORD exitCode = 0;
+    std::string out;  // standard output, byte for byte
+    std::string err;  // standard error, byte for byte
+};
+
+// Starts `exe` with `arguments` (already quoted as needed) in `workDir`, with
+// standard input empty and standard output and error going to files, and waits
+// for it. A child still running after `timeoutMs` is terminated and the test fails.
+RunResult RunTool(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workDir,
+                  DWORD timeoutMs = 60000);
+
+// A fresh directory under %TEMP%, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// A running fixture program, ready (it has said so) when the constructor
+// returns. The destructor closes its standard input and waits for it to end.
+class FixtureProcess {
+public:
+    explicit FixtureProcess(const std::wstring& exe, const std::wstring& arguments = L"");
+    ~FixtureProcess();
+    FixtureProcess(const FixtureProcess&) = delete;
+    FixtureProcess& operator=(const FixtureProcess&) = delete;
+    DWORD Id() const { return id_; }
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+    DWORD id_ = 0;
+};
+
+bool FileExists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);  // empty when the file cannot be read
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+bool CopyTo(const std::wstring& from, const std::wstring& to);
+
+// Conversions between UTF-16 and the ANSI code page, which TaskRoll writes in.
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
+// The little-endian bytes of a UTF-16 text, as a program writing UTF-16 emits them.
+std::string Utf16Bytes(const std::wstring& text);
+
+// Control and non-ASCII bytes spelled out: \r \n \t \0 \xNN.
+std::string Escape(const std::string& bytes);
+// Passes when both are equal; otherwise shows both sides escaped and the first differing offset.
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
+
+}  // namespace testkit
+
+#define EXPECT_BYTES(expected, actual) EXPECT_TRUE(::testkit::SameBytes((expected), (actual)))
+#define ASSERT_BYTES(expected, actual) ASSERT_TRUE(::testkit::SameBytes((expected), (actual)))
