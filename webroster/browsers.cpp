@@ -1,0 +1,132 @@
+#include "browsers.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const std::wstring LIST_KEY_PATH = L"SOFTWARE\\Clients\\StartMenuInternet\\";
+
+// Webroster ships as a 32-bit program; without KEY_WOW64_64KEY Windows would
+// show it the 32-bit view (Wow6432Node), where 64-bit browsers are not registered.
+constexpr REGSAM READ_64_BIT_VIEW = KEY_READ | KEY_WOW64_64KEY;
+
+// The registry's longest key name, 255 characters, and its NUL.
+constexpr DWORD SUBKEY_NAME_SIZE = 256;
+
+// Holds value names of up to 16382 characters; the longest possible, 16383, does
+// not fit and is skipped. Only the empty name is looked for, so nothing is lost.
+constexpr DWORD VALUE_NAME_SIZE = 16383;
+
+// Standard output is in UTF-16 text mode, where the runtime writes each "\n"
+// as CR LF and everything else, a lone CR included, unchanged. The flush hands
+// a reader every line as soon as it is complete.
+void WriteLine(const std::wstring& line)
+{
+    std::fputws(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// Registry data taken as UTF-16 text whatever its type: up to the first NUL, or
+// to the end of the data when there is none. The last byte of an odd-sized
+// datum is half a character and is dropped.
+std::wstring TextOfData(const BYTE* data, DWORD dataBytes)
+{
+    std::wstring text(dataBytes / sizeof(wchar_t), L'\0');
+    if (!text.empty())
+        std::memcpy(&text[0], data, text.size() * sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
+}
+
+}  // namespace
+
+std::vector<std::wstring> GetSubKeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return names;
+    // The count is taken once: a subkey removed meanwhile leaves an index that
+    // no longer reads, and it is skipped.
+    for (DWORD index = 0; index < count; ++index) {
+        wchar_t name[SUBKEY_NAME_SIZE];
+        DWORD length = SUBKEY_NAME_SIZE;
+        FILETIME written;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS)
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::wstring GetDefaultValue(HKEY key)
+{
+    DWORD valueCount = 0;
+    DWORD largestDataBytes = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
+                         &largestDataBytes, nullptr, nullptr) != ERROR_SUCCESS)
+        return std::wstring();
+    std::vector<BYTE> data(largestDataBytes);
+    std::vector<wchar_t> name(VALUE_NAME_SIZE);
+    for (DWORD index = 0; index < valueCount; ++index) {
+        DWORD nameLength = VALUE_NAME_SIZE;
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            nameLength != 0)
+            continue;
+        DWORD dataBytes = largestDataBytes;
+        // With no buffer at all (an empty largest value) the registry reports
+        // success and the size it would need; only data that was read counts.
+        if (RegQueryValueExW(key, L"", nullptr, nullptr, data.data(), &dataBytes) != ERROR_SUCCESS ||
+            dataBytes > data.size())
+            return std::wstring();
+        return TextOfData(data.data(), dataBytes);
+    }
+    return std::wstring();
+}
+
+std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
+{
+    // Each key is opened by its full path from the hive's root: a browser
+    // removed since its name was read gets its line, with "null" in both fields.
+    std::wstring line = name + L"|";
+    HKEY client = nullptr;
+    if (RegOpenKeyExW(hive, (LIST_KEY_PATH + name + L"\\").c_str(), 0, READ_64_BIT_VIEW, &client) == ERROR_SUCCESS) {
+        line += GetDefaultValue(client);
+        RegCloseKey(client);
+    } else {
+        line += L"null";
+    }
+    line += L"|";
+    HKEY command = nullptr;
+    std::wstring commandPath = LIST_KEY_PATH + name + L"\\shell\\open\\command\\";
+    if (RegOpenKeyExW(hive, commandPath.c_str(), 0, READ_64_BIT_VIEW, &command) == ERROR_SUCCESS) {
+        std::wstring value = GetDefaultValue(command);
+        RegCloseKey(command);
+        // A command that starts with a quote is taken as already quoted, even
+        // without a closing one; any other, an empty one included, is quoted here.
+        if (!value.empty() && value[0] == L'"')
+            line += value;
+        else
+            line += L"\"" + value + L"\"";
+    } else {
+        line += L"\"null\"";
+    }
+    return line + L"\n";
+}
+
+int ListBrowsers(HKEY hive)
+{
+    HKEY list = nullptr;
+    LONG error = RegOpenKeyExW(hive, LIST_KEY_PATH.c_str(), 0, READ_64_BIT_VIEW, &list);
+    if (error != ERROR_SUCCESS) {
+        WriteLine(L"RegOpenKeyEx failed, error code" + std::to_wstring(error) + L"\n");
+        return 0;
+    }
+    // All names are read before the first line is written, so a slow reader of
+    // the output cannot widen the time in which a change to the list shifts
+    // the enumeration indexes.
+    for (const std::wstring& name : GetSubKeyNames(list))
+        WriteLine(GetBrowserLine(hive, name));
+    RegCloseKey(list);
+    return 0;
+}
