@@ -1,6 +1,8 @@
 #include "listing.h"
 
 #include "debuglog.h"
+#include "javacmd.h"
+#include "namelist.h"
 #include "settings.h"
 #include "text.h"
 #include "versioninfo.h"
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -50,7 +53,6 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
 {
     LogTrace("GetModuleInfo");
-    (void)processId;
     if (_access(modulePath, 0) != 0) {
         LogMessage("%s: module not found", modulePath);
         return 1;
@@ -62,7 +64,23 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
     GetVersionInfo("FileVersion", version, modulePath, "unknown_version");
     GetVersionInfo("FileDescription", description, modulePath, "unknown_description");
 
-    AssembleRecord(record, modulePath, description);
+    // A Java program shows its Java command instead of the launcher's path;
+    // without a command (no file, no value, an empty one) the path stays, so
+    // that no record has an empty first field.
+    const char* firstField = modulePath;
+    std::string javaCommand;
+    if (std::strstr(modulePath, "javaw.exe") != nullptr) {
+        LogMessage("Java processing");
+        try {
+            GetJavaCommandLine(processId, javaCommand);
+            if (!javaCommand.empty())
+                firstField = javaCommand.c_str();
+        } catch (...) {
+            LogMessage("Java processing: exception caught");
+        }
+    }
+
+    AssembleRecord(record, firstField, description);
     replaceAllDelims(record);
     AppendBounded(record, RECORD_BUFFER_SIZE - 1, "$");
     return 0;
@@ -111,6 +129,9 @@ int GetProcessesData(char* record, const char* outputPath)
 {
     LogTrace("GetProcessesData");
     DWORD processIds[MAX_PROCESSES] = {};
+    // A name list read from the input file replaces the running processes.
+    std::size_t nameCount = GetNameCount();
+    bool listMode = nameCount > 0;
 
     FILE* output = std::fopen(outputPath, "w");
     if (output == nullptr) {
@@ -118,17 +139,36 @@ int GetProcessesData(char* record, const char* outputPath)
         return 0;
     }
 
-    DWORD returnedBytes = 0;
-    if (!EnumProcesses(processIds, sizeof processIds, &returnedBytes)) {
-        LogMessage("Failed to enumerate processes");
-        std::fclose(output);
-        return 0;
+    std::size_t count = nameCount;
+    if (!listMode) {
+        DWORD returnedBytes = 0;
+        if (!EnumProcesses(processIds, sizeof processIds, &returnedBytes)) {
+            LogMessage("Failed to enumerate processes");
+            std::fclose(output);
+            return 0;
+        }
+        count = returnedBytes / sizeof(DWORD);
     }
-    DWORD count = returnedBytes / sizeof(DWORD);
     DWORD ownId = GetCurrentProcessId();
 
-    for (DWORD i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
+        if (listMode) {
+            // No process is opened: the listed file itself is described.
+            const char* name = GetName(i);
+            try {
+                if (GetModuleInfo(name, record, 0) == 0) {
+                    AppendBounded(record, RECORD_BUFFER_SIZE, "\n");
+                    std::fputs(record, output);
+                } else {
+                    LogMessage("GetProcessInfo failed (Process Name = %s)", name);
+                }
+            } catch (...) {
+                std::memset(record, 0, RECORD_BUFFER_SIZE);
+                LogMessage("GetProcessInfo generated exception (Process Name = %s)", name);
+            }
+            continue;
+        }
         DWORD processId = processIds[i];
         if (processId == ownId) {
             LogMessage("Skipping current process (ID = %d)", static_cast<int>(ownId));

@@ -3,6 +3,8 @@
 // hands the record buffer to the listing.
 #include "debuglog.h"
 #include "listing.h"
+#include "namelist.h"
+#include "privilege.h"
 #include "settings.h"
 #include "text.h"
 
@@ -19,6 +21,7 @@ constexpr std::size_t DELIMITER_VALUE_SIZE = 10;
 
 const char* s_delimiterName = "TAB";
 int s_iconFlag = 0;
+bool s_privilegeFlag = false;
 
 char s_delimiterValue[DELIMITER_VALUE_SIZE];
 char s_inputPath[PATH_BUFFER_SIZE];
@@ -83,8 +86,10 @@ bool ReadOptions(int argc, char* argv[])
             InitLogFile();
         if (std::strcmp(argument, "/icon") == 0)
             s_iconFlag = 1;
-        if (std::strcmp(argument, "/setpriv") == 0)
+        if (std::strcmp(argument, "/setpriv") == 0) {
+            s_privilegeFlag = true;
             continue;
+        }
         if (ExtractParamValue(argument, "/delim:", s_delimiterValue, sizeof s_delimiterValue)) {
             SelectDelimiter(s_delimiterValue);
             continue;
@@ -93,6 +98,10 @@ bool ReadOptions(int argc, char* argv[])
     }
     LogMessage("Delimeter is set to '%s'", s_delimiterName);
     LogMessage("Extracting process names from file: %s", s_inputPath);
+    // Also without /file:, so that the log tells that no list was read.
+    GetTaskRollFromFile(s_inputPath);
+    if (s_privilegeFlag)
+        SetPrivileges();
     return true;
 }
 

@@ -1,0 +1,136 @@
+#include "javacmd.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD USER_NAME_SIZE = 1024;
+
+// The line goes out as UTF-16 code units. Standard output is in binary mode
+// by now, so each unit reaches the reader as two little-endian bytes, with
+// no carriage return added; flushed at once so that it comes before anything
+// the driver writes later.
+void ReportUserNameError()
+{
+    static const wchar_t line[] = L"GetUserName error\n";
+    std::fwrite(line, sizeof line[0], sizeof line / sizeof line[0] - 1, stdout);
+    std::fflush(stdout);
+}
+
+// Steps after the open: size, mapping, view, search and copy. The mapping and
+// the view are handed back so that the caller releases them on every exit,
+// also when copying the value throws.
+int MapAndCopyValue(HANDLE file, const char* key, std::string& value, HANDLE* mapping, const char** view)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return -2;
+    if ((static_cast<unsigned long long>(size.QuadPart) >> 32) != 0)
+        return -3;
+    *mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (*mapping == nullptr)
+        return -4;
+    *view = static_cast<const char*>(MapViewOfFile(*mapping, FILE_MAP_READ, 0, 0, 0));
+    if (*view == nullptr)
+        return -5;
+
+    // A file of 2 GiB or more gives a negative count, in which nothing is found.
+    int count = static_cast<int>(size.LowPart);
+    int offset = FindInBuffer(*view, count, key);
+    if (offset < 0)
+        return -6;
+    int start = NextStringOffset(*view, count, offset);
+    if (start < 0)
+        return -7;
+    const char* begin = *view + start;
+    const void* end = std::memchr(begin, '\0', static_cast<std::size_t>(count - start));
+    std::size_t length = end ? static_cast<const char*>(end) - begin : static_cast<std::size_t>(count - start);
+    value.assign(begin, length);
+    return 0;
+}
+
+void ReleasePerfData(const char* view, HANDLE mapping, HANDLE file)
+{
+    if (view != nullptr)
+        UnmapViewOfFile(view);
+    if (mapping != nullptr)
+        CloseHandle(mapping);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+std::string GetPerfDataDir()
+{
+    char userName[USER_NAME_SIZE] = {};
+    DWORD userNameSize = USER_NAME_SIZE;
+    if (!GetUserNameA(userName, &userNameSize)) {
+        ReportUserNameError();
+        return "noname_error";
+    }
+    const char* temp = std::getenv("TEMP");
+    if (temp == nullptr)
+        return std::string();
+    // Joined as they are: a TEMP ending in a backslash gives two in a row,
+    // which the file system accepts.
+    return std::string(temp) + "\\" + "hsperfdata_" + userName + "\\";
+}
+
+void GetJavaCommandLine(DWORD processId, std::string& command)
+{
+    std::string path = GetPerfDataDir();
+    if (path.empty())
+        return;
+    path += std::to_string(static_cast<unsigned long>(processId));
+    std::string value;
+    if (ReadPerfDataValue(path, "javaCommand", value) == 0)
+        command = value;
+}
+
+int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value)
+{
+    // The virtual machine keeps its file open for writing while it runs.
+    HANDLE file = CreateFileA(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+
+    HANDLE mapping = nullptr;
+    const char* view = nullptr;
+    int code = 0;
+    try {
+        code = MapAndCopyValue(file, key.c_str(), value, &mapping, &view);
+    } catch (...) {
+        ReleasePerfData(view, mapping, file);
+        throw;
+    }
+    ReleasePerfData(view, mapping, file);
+    return code;
+}
+
+int FindInBuffer(const char* data, int size, const char* key)
+{
+    if (data == nullptr || key == nullptr)
+        return -1;
+    int length = static_cast<int>(std::strlen(key));
+    if (size < 0 || size - length < 0)
+        return -1;
+    for (int i = 0; i < size - length; ++i) {
+        if (std::memcmp(data + i, key, static_cast<std::size_t>(length)) == 0)
+            return i;
+    }
+    return -1;
+}
+
+int NextStringOffset(const char* data, int size, int offset)
+{
+    if (data == nullptr || size < 0 || offset < 0 || offset >= size)
+        return -1;
+    const void* end = std::memchr(data + offset, '\0', static_cast<std::size_t>(size - offset));
+    if (end == nullptr)
+        return -1;
+    int next = static_cast<int>(static_cast<const char*>(end) - data) + 1;
+    return next < size ? next : -1;
+}
