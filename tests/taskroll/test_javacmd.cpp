@@ -1,0 +1,199 @@
+// Not shown here: the "GetUserName error" line (36 bytes of UTF-16 on standard
+// output), since Wine takes the user name from the Unix account and
+// GetUserNameA does not fail there, whatever the environment says; nor a file
+// that opens but whose size cannot be read (-2): every file that opens
+// reports one, on Wine as on Windows.
+#include "javacmd.h"
+#include "testkit.h"
+
+#include <winioctl.h>
+
+#include <cstdlib>
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string SAMPLE_COMMAND = "Inventory 8000 --profile night shift";
+
+// Sets TEMP for this process and the programs it starts (nullptr removes it),
+// and puts the old value back at the end of the scope.
+struct TempVariable {
+    explicit TempVariable(const char* value)
+    {
+        const char* old = std::getenv("TEMP");
+        hadOld = old != nullptr;
+        if (hadOld)
+            oldValue = old;
+        _putenv_s("TEMP", value ? value : "");
+    }
+    ~TempVariable() { _putenv_s("TEMP", hadOld ? oldValue.c_str() : ""); }
+    bool hadOld;
+    std::string oldValue;
+};
+
+std::string UserName()
+{
+    char name[1024] = {};
+    DWORD size = sizeof name;
+    GetUserNameA(name, &size);
+    return name;
+}
+
+// A file of `size` zero bytes that takes no disk space.
+void WriteSparse(const std::wstring& path, long long size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD count = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &count, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+}
+
+}  // namespace
+
+TEST(JavaCommand, ReadsValueAfterKeyName)
+{
+    const struct {
+        const char* what;
+        bool exists;
+        std::string bytes;
+        int code;
+        std::string value;
+    } cases[] = {
+        {"missing file", false, "", -1, ""},
+        {"empty file", true, "", -4, ""},
+        {"only the key", true, "javaCommand", -6, ""},
+        {"key in other letter case", true, "JavaCommand\0Main\0"s, -6, ""},
+        {"key then NUL as last byte", true, "javaCommand\0"s, -7, ""},
+        {"name running to the end", true, "javaCommandName", -7, ""},
+        {"empty value", true, "javaCommand\0\0rest\0"s, 0, ""},
+        {"tail of a dotted name", true, "\0sun.rt.javaCommand\0Main \xE9\t1\0rest\0"s, 0, "Main \xE9\t1"},
+        {"two occurrences", true, "javaCommand\0first\0javaCommand\0second\0"s, 0, "first"},
+        {"value running to the end", true, "javaCommand\0Main to the end"s, 0, "Main to the end"},
+    };
+    testkit::TempDir dir;
+    std::string path = testkit::Narrow(dir / L"perfdata");
+    for (const auto& c : cases) {
+        DeleteFileW((dir / L"perfdata").c_str());
+        if (c.exists)
+            testkit::WriteBytes(dir / L"perfdata", c.bytes);
+        std::string value = "untouched";
+        EXPECT_EQ(ReadPerfDataValue(path, "javaCommand", value), c.code) << c.what;
+        EXPECT_BYTES(c.code == 0 ? c.value : "untouched", value) << c.what;
+    }
+}
+
+TEST(JavaCommand, ReadsRealFileAndFileHeldOpenForWriting)
+{
+    std::string value;
+    EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(testkit::Sibling(L"hsperfdata-sample.bin")), "javaCommand", value), 0);
+    EXPECT_BYTES(SAMPLE_COMMAND, value);
+
+    // The virtual machine keeps its file open for writing, sharing reading only.
+    testkit::TempDir dir;
+    testkit::WriteBytes(dir / L"held", "javaCommand\0Main\0"s);
+    HANDLE writer = CreateFileW((dir / L"held").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(dir / L"held"), "javaCommand", value), 0);
+    EXPECT_BYTES("Main", value);
+    CloseHandle(writer);
+}
+
+TEST(JavaCommand, FilesOfTwoGiBAndMore)
+{
+    // From 2 GiB on the size is negative as a 32-bit count and nothing is
+    // searched; a 32-bit program cannot even map a view of 3 GiB.
+    const struct {
+        long long size;
+        int code;
+    } cases[] = {
+        {3LL << 30, sizeof(void*) == 8 ? -6 : -5},
+        {(4LL << 30) + 16, -3},
+    };
+    testkit::TempDir dir;
+    for (const auto& c : cases) {
+        WriteSparse(dir / L"big", c.size);
+        std::string value = "untouched";
+        EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(dir / L"big"), "javaCommand", value), c.code) << c.size;
+        EXPECT_EQ(value, "untouched");
+    }
+}
+
+TEST(JavaCommand, PathFromTempUserAndProcessId)
+{
+    const struct {
+        const char* what;
+        const char* tempSuffix;  // nullptr: TEMP not set
+        bool exists;
+        std::string bytes;
+        std::string command;
+    } cases[] = {
+        {"value found", "", true, "javaCommand\0Main a\0"s, "Main a"},
+        {"TEMP ending in a backslash", "\\", true, "javaCommand\0Main a\0"s, "Main a"},
+        {"empty value", "", true, "javaCommand\0\0"s, ""},
+        {"no file", "", false, "", "before"},
+        {"TEMP not set", nullptr, true, "javaCommand\0Main a\0"s, "before"},
+    };
+    testkit::TempDir dir;
+    std::string perfDir = testkit::Narrow(dir.Path()) + "\\hsperfdata_" + UserName();
+    ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
+    for (const auto& c : cases) {
+        DeleteFileA((perfDir + "\\812").c_str());
+        if (c.exists)
+            testkit::WriteBytes(testkit::Widen(perfDir + "\\812"), c.bytes);
+        std::string temp = c.tempSuffix ? testkit::Narrow(dir.Path()) + c.tempSuffix : "";
+        TempVariable variable(c.tempSuffix ? temp.c_str() : nullptr);
+        EXPECT_EQ(GetPerfDataDir(), c.tempSuffix ? temp + "\\hsperfdata_" + UserName() + "\\" : "") << c.what;
+        std::string command = "before";
+        GetJavaCommandLine(812, command);
+        EXPECT_BYTES(c.command, command) << c.what;
+    }
+}
+
+TEST(JavaCommand, RecordOfJavawProcess)
+{
+    testkit::TempDir dir;  // TEMP of the runs and their working directory
+    TempVariable variable(testkit::Narrow(dir.Path()).c_str());
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), dir / L"TaskRoll.exe"));
+    std::string perfDir = testkit::Narrow(dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
+    ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
+
+    testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
+    std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
+    std::string upper = javaw.substr(0, javaw.size() - 9) + "JAVAW.EXE";
+    testkit::WriteBytes(dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
+    const std::string sample = testkit::ReadBytes(testkit::Sibling(L"hsperfdata-sample.bin"));
+    auto line = [](const std::string& first) { return first + "\t\tunknown_description$\r\n"; };
+
+    // The listed paths go with process id 0; the upper-case name is no Java launcher.
+    const struct {
+        const char* what;
+        std::string perfData;  // empty: no file
+        std::wstring arguments;
+        std::string expected;
+    } cases[] = {
+        {"no file", "", L"", line(javaw)},
+        {"real file", sample, L"", line(SAMPLE_COMMAND)},
+        {"listed, empty value", "javaCommand\0\0"s, L"/file:list.txt", line(javaw) + line(upper)},
+        {"listed, real file", sample, L"/file:list.txt", line(SAMPLE_COMMAND) + line(upper)},
+    };
+    for (const auto& c : cases) {
+        for (std::string id : {std::to_string(java.Id()), "0"s}) {
+            DeleteFileA((perfDir + id).c_str());
+            if (!c.perfData.empty())
+                testkit::WriteBytes(testkit::Widen(perfDir + id), c.perfData);
+        }
+        testkit::RunTool(dir / L"TaskRoll.exe", c.arguments, dir.Path());
+        std::string listing = testkit::ReadBytes(dir / L"processes.dat");
+        if (c.arguments.empty()) {
+            EXPECT_NE(listing.find(c.expected), std::string::npos) << c.what << "\n" << testkit::Escape(listing);
+        } else {
+            EXPECT_BYTES(c.expected, listing) << c.what;
+        }
+    }
+}

@@ -1,0 +1,125 @@
+#include "namelist.h"
+#include "settings.h"
+#include "testkit.h"
+#include "versioninfo.h"
+
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Lines of 259 and 260 bytes: the longest name and the first that is too long.
+const std::string LONGEST(PATH_BUFFER_SIZE - 1, 'L');
+const std::string TOO_LONG(PATH_BUFFER_SIZE, 'T');
+
+Names ReadList(const testkit::TempDir& dir, const std::string& bytes)
+{
+    testkit::WriteBytes(dir / L"list.txt", bytes);
+    ClearNameList();
+    GetTaskRollFromFile(testkit::Narrow(dir / L"list.txt").c_str());
+    Names names;
+    for (std::size_t i = 0; i < GetNameCount(); ++i)
+        names.push_back(GetName(i));
+    return names;
+}
+
+struct Outcome {
+    testkit::RunResult result;
+    std::string listing;
+    std::string log;
+};
+
+// TaskRoll.exe copied into `dir` and run there with the debug log, which then lands in `dir` too.
+Outcome RunTaskRoll(const testkit::TempDir& dir, const std::wstring& arguments)
+{
+    EXPECT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), dir / L"TaskRoll.exe"));
+    Outcome run;
+    run.result = testkit::RunTool(dir / L"TaskRoll.exe", L"/debuglog " + arguments, dir.Path());
+    EXPECT_EQ(run.result.exitCode, 0u);
+    run.listing = testkit::ReadBytes(dir / L"processes.dat");
+    run.log = testkit::ReadBytes(dir / L"taskroll.log");
+    return run;
+}
+
+bool Logged(const std::string& log, const std::string& message)
+{
+    return log.find(": " + message + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(NameList, LineEndsBlanksAndLimits)
+{
+    const struct {
+        const char* what;
+        std::string bytes;
+        Names names;
+    } cases[] = {
+        {"CR LF", "C:\\a.exe\r\nC:\\b.exe\r\n", {"C:\\a.exe", "C:\\b.exe"}},
+        {"lone LF", "C:\\a.exe\nC:\\b.exe\n", {"C:\\a.exe", "C:\\b.exe"}},
+        {"lone CR", "C:\\a.exe\rC:\\b.exe\r", {"C:\\a.exe", "C:\\b.exe"}},
+        {"blank lines", "\r\n\n\rC:\\a.exe\r\n\r\n\nC:\\b.exe\r\n\r", {"C:\\a.exe", "C:\\b.exe"}},
+        {"only line ends", "\r\n\n\r", {}},
+        {"empty file", "", {}},
+        {"last line without line end", "C:\\a.exe\r\nC:\\b.exe", {"C:\\a.exe", "C:\\b.exe"}},
+        {"Ctrl-Z ends the data", "C:\\a.exe\r\nC:\\b\x1A.exe\r\nC:\\c.exe\r\n", {"C:\\a.exe", "C:\\b"}},
+        {"NUL cuts the name", "C:\\a\0junk\r\nC:\\b.exe\r\n"s, {"C:\\a", "C:\\b.exe"}},
+        {"blanks kept", " C:\\a b.exe\t \r\n", {" C:\\a b.exe\t "}},
+        {"duplicates kept", "C:\\a.exe\r\nC:\\a.exe\r\n", {"C:\\a.exe", "C:\\a.exe"}},
+        {"259 bytes", LONGEST + "\r\n" + LONGEST, {LONGEST, LONGEST}},
+        {"260 bytes stop the reading", "C:\\a.exe\r\n" + TOO_LONG + "\r\nC:\\b.exe\r\n", {"C:\\a.exe"}},
+    };
+    testkit::TempDir dir;
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadList(dir, c.bytes), c.names) << c.what;
+}
+
+TEST(NameList, ListedPathsAreDescribed)
+{
+    testkit::TempDir dir;
+    std::string self = testkit::Narrow(dir / L"TaskRoll.exe");
+    std::string missing = testkit::Narrow(dir / L"missing.exe");
+    testkit::WriteBytes(dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
+    Outcome run = RunTaskRoll(dir, L"/file:list.txt");
+
+    char description[PATH_BUFFER_SIZE] = {};
+    GetVersionInfo("FileDescription", description, testkit::Narrow(testkit::Sibling(L"TaskRoll.exe")).c_str(), "");
+    // The own executable is described like any other listed file, and twice when listed twice.
+    std::string line = self + "\t\t" + description + "$";
+    EXPECT_BYTES(line + "\r\n" + line + "\r\n", run.listing);
+    EXPECT_BYTES(line + "\n", run.result.out);
+    EXPECT_TRUE(Logged(run.log, missing + ": module not found")) << run.log;
+    EXPECT_TRUE(Logged(run.log, "GetProcessInfo failed (Process Name = " + missing + ")")) << run.log;
+}
+
+TEST(NameList, FailuresAreLogged)
+{
+    const struct {
+        const char* what;
+        std::wstring arguments;
+        std::string listFile;
+        const char* message;
+        bool listMode;
+    } cases[] = {
+        {"missing file", L"/file:none.txt", "", "Failed to open input process list file: nError 2", false},
+        // Without /file: the path is empty; Windows' runtime says EINVAL (22) for it.
+        {"empty path", L"", "", "Failed to open input process list file: nError 22", false},
+        {"too long line", L"/file:list.txt", "TaskRoll.exe\r\n" + TOO_LONG + "\r\nTaskRoll.exe\r\n",
+         "Too long line found in the input file", true},
+    };
+    for (const auto& c : cases) {
+        testkit::TempDir dir;
+        if (!c.listFile.empty())
+            testkit::WriteBytes(dir / L"list.txt", c.listFile);
+        Outcome run = RunTaskRoll(dir, c.arguments);
+        EXPECT_TRUE(Logged(run.log, c.message)) << c.what << "\n" << run.log;
+        // Without names the running processes are listed; with them, only the names before the long line.
+        if (c.listMode) {
+            EXPECT_EQ(run.listing.rfind("TaskRoll.exe\t\t"), 0u) << c.what;
+        }
+        EXPECT_EQ(run.log.find(": Skipping current process") == std::string::npos, c.listMode) << c.what;
+    }
+}
