@@ -1,0 +1,291 @@
+// Webroster.exe run as a child against browser keys that each test writes, and
+// the listing's steps called one by one where a run cannot be made to meet a
+// case. The x64 tree runs these tests against a 64-bit Webroster.exe, the x86
+// tree against the 32-bit one that ships: the same byte-exact expectations
+// passing in both trees show that both builds print the same bytes.
+//
+// Not shown here: output to a console (the runtime's wide console output; the
+// tests send standard output to a file), and that each line is flushed as soon
+// as it is complete (a file read after the run cannot tell when a line came).
+#include "browsers.h"
+#include "testkit.h"
+
+#include <sddl.h>
+
+#include <map>
+
+namespace {
+
+const std::wstring LIST_PATH = L"SOFTWARE\\Clients\\StartMenuInternet";
+const std::wstring NO_LIST_KEY = L"RegOpenKeyEx failed, error code2\r\n";
+
+// A value as stored: its type and its data, byte for byte.
+struct Value {
+    bool set = false;
+    DWORD type = REG_NONE;
+    std::string bytes;
+};
+
+Value Data(DWORD type, const std::string& bytes)
+{
+    return Value{true, type, bytes};
+}
+
+Value Sz(const std::wstring& text)
+{
+    return Data(REG_SZ, testkit::Utf16Bytes(text) + std::string(2, '\0'));
+}
+
+// Creates hive\path in `view` and sets its value `name` (the default value
+// unless named) when `value` is set.
+void PutKey(HKEY hive, const std::wstring& path, const Value& value, const wchar_t* name = nullptr,
+            REGSAM view = KEY_WOW64_64KEY)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
+              ERROR_SUCCESS) << testkit::Narrow(path);
+    if (value.set) {
+        EXPECT_EQ(RegSetValueExW(key, name, 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
+                                 static_cast<DWORD>(value.bytes.size())),
+                  ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+}
+
+void AddBrowser(HKEY hive, const std::wstring& name, const std::wstring& display, const std::wstring& command,
+                const std::wstring& listPath = LIST_PATH)
+{
+    PutKey(hive, listPath + L"\\" + name, Sz(display));
+    PutKey(hive, listPath + L"\\" + name + L"\\shell\\open\\command", Sz(command));
+}
+
+void SetDacl(HKEY parent, const std::wstring& path, REGSAM view, const wchar_t* sddl)
+{
+    HKEY key = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, WRITE_DAC | view, &key) != ERROR_SUCCESS)
+        return;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+}
+
+// The subkeys of hive\path in `view`, in the order the registry enumerates them.
+std::vector<std::wstring> SubKeys(HKEY hive, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY)
+{
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[300];
+    DWORD length = 300;
+    for (DWORD index = 0; RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+                          ERROR_SUCCESS; ++index, length = 300)
+        names.push_back(name);
+    RegCloseKey(key);
+    return names;
+}
+
+// Every test starts and ends without a list key, in both hives and both views
+// of the private test prefix. HKCU\SOFTWARE is one key in both views; the 32-bit
+// view of HKLM\SOFTWARE\Clients is SOFTWARE\Wow6432Node\Clients on Wine, and the
+// last entry reaches that key also on Windows, where the views share Clients.
+// A browser key left unreadable would stop RegDeleteTreeW: it is opened up first.
+void RemoveBrowserKeys()
+{
+    const struct { HKEY hive; const wchar_t* clients; REGSAM view; } places[] = {
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients", KEY_WOW64_64KEY},
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients", KEY_WOW64_32KEY},
+        {HKEY_CURRENT_USER, L"SOFTWARE\\Clients", KEY_WOW64_64KEY},
+        {HKEY_CURRENT_USER, L"SOFTWARE\\Clients", KEY_WOW64_32KEY},
+        {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Clients", KEY_WOW64_64KEY},
+    };
+    for (const auto& place : places) {
+        std::wstring list = std::wstring(place.clients) + L"\\StartMenuInternet";
+        for (const std::wstring& name : SubKeys(place.hive, list, place.view))
+            SetDacl(place.hive, list + L"\\" + name, place.view, L"D:(A;;KA;;;WD)");
+        HKEY clients = nullptr;
+        if (RegOpenKeyExW(place.hive, place.clients, 0, KEY_ALL_ACCESS | place.view, &clients) != ERROR_SUCCESS)
+            continue;
+        LONG result = RegDeleteTreeW(clients, L"StartMenuInternet");
+        EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "error " << result;
+        RegCloseKey(clients);
+    }
+}
+
+class WebrosterTest : public ::testing::Test {
+protected:
+    void SetUp() override { RemoveBrowserKeys(); }
+    void TearDown() override { RemoveBrowserKeys(); }
+};
+
+// Whatever the registry holds, the run ends with 0 and says nothing on standard error.
+std::string RunWebroster(const std::wstring& arguments = L"")
+{
+    testkit::RunResult run = testkit::RunTool(testkit::Sibling(L"Webroster.exe"), arguments, testkit::ProgramDir());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_BYTES("", run.err);
+    return run.out;
+}
+
+// The expected lines of the machine's browsers in the order the registry
+// enumerates them, then the error line of the user hive, which has none.
+std::string MachineListing(const std::map<std::wstring, std::wstring>& lines)
+{
+    std::vector<std::wstring> names = SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH);
+    EXPECT_EQ(names.size(), lines.size());
+    std::wstring listing;
+    for (const std::wstring& name : names)
+        listing += lines.at(name);
+    return testkit::Utf16Bytes(listing + NO_LIST_KEY);
+}
+
+TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
+{
+    struct BrowserCase {
+        std::wstring name;
+        Value display;      // the default value of the browser's key
+        bool commandKey;    // whether shell\open\command exists
+        Value command;      // its default value
+        std::wstring line;  // as written, every line end spelt out
+    };
+    const Value unset;
+    const std::wstring name254(254, L'n'), name255(255, L'm');
+    const BrowserCase cases[] = {
+        {L"A", Sz(L"B"), true, Sz(L"C:\\x.exe"), L"A|B|\"C:\\x.exe\"\r\n"},
+        {L"Quoted", Sz(L"a|b \"c\""), true, Sz(L"\"C:\\q q.exe\" -n"), L"Quoted|a|b \"c\"|\"C:\\q q.exe\" -n\r\n"},
+        {L"OpenQuote", Sz(L"O"), true, Sz(L"\"C:\\o.exe"), L"OpenQuote|O|\"C:\\o.exe\r\n"},
+        {L"Space", Sz(L"S"), true, Sz(L" C:\\s.exe"), L"Space|S|\" C:\\s.exe\"\r\n"},
+        {L"EmptyCommand", Sz(L"E"), true, Sz(L""), L"EmptyCommand|E|\"\"\r\n"},
+        {L"UnsetCommand", Sz(L"U"), true, unset, L"UnsetCommand|U|\"\"\r\n"},
+        {L"NoCommandKey", Sz(L"N"), false, unset, L"NoCommandKey|N|\"null\"\r\n"},
+        {L"NoDisplay", unset, true, Sz(L"C:\\d.exe"), L"NoDisplay||\"C:\\d.exe\"\r\n"},
+        {L"Caf\u00e9", Sz(L"\u20ac \U0001F310"), true, Sz(L"C:\\\u00e9.exe"),
+         L"Caf\u00e9|\u20ac \U0001F310|\"C:\\\u00e9.exe\"\r\n"},
+        // A line feed inside a value goes out as CR LF like a line end; a CR stays as it is.
+        {L"Lines", Sz(L"one\ntwo\rthree\r\nfour"), false, unset, L"Lines|one\r\ntwo\rthree\r\r\nfour|\"null\"\r\n"},
+        // Data of any type is read as UTF-16 text up to its first NUL or its end.
+        {L"Expand", Sz(L"X"), true, Data(REG_EXPAND_SZ, testkit::Utf16Bytes(L"%ProgramFiles%\\x.exe") + '\0' + '\0'),
+         L"Expand|X|\"%ProgramFiles%\\x.exe\"\r\n"},
+        {L"Multi", Data(REG_MULTI_SZ, testkit::Utf16Bytes(L"first") + std::string(2, '\0') +
+                                          testkit::Utf16Bytes(L"second") + std::string(4, '\0')),
+         false, unset, L"Multi|first|\"null\"\r\n"},
+        {L"Binary", Data(REG_BINARY, testkit::Utf16Bytes(L"Bin")), false, unset, L"Binary|Bin|\"null\"\r\n"},
+        {L"NoNul", Data(REG_SZ, testkit::Utf16Bytes(L"Plain")), true, Data(REG_SZ, testkit::Utf16Bytes(L"C:\\p.exe")),
+         L"NoNul|Plain|\"C:\\p.exe\"\r\n"},
+        // The last byte of an odd-sized datum is half a character: dropped.
+        {L"Odd", Data(REG_SZ, testkit::Utf16Bytes(L"Odd") + 'A'), false, unset, L"Odd|Odd|\"null\"\r\n"},
+        {name254, Sz(L"254"), false, unset, name254 + L"|254|\"null\"\r\n"},
+        {name255, Sz(L"255"), false, unset, name255 + L"|255|\"null\"\r\n"},
+    };
+    std::map<std::wstring, std::wstring> lines;
+    for (const BrowserCase& c : cases) {
+        PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + c.name, c.display);
+        if (c.commandKey)
+            PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + c.name + L"\\shell\\open\\command", c.command);
+        lines[c.name] = c.line;
+    }
+    // A named value is not the default value.
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\NoDisplay", Sz(L"named"), L"LocalizedString");
+    // A browser key that does not open: its command is still listed.
+    AddBrowser(HKEY_LOCAL_MACHINE, L"Locked", L"L", L"C:\\l.exe");
+    SetDacl(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\Locked", KEY_WOW64_64KEY, L"D:P(A;;0x70000;;;WD)");
+    lines[L"Locked"] = L"Locked|null|\"C:\\l.exe\"\r\n";
+    // A value name of the longest length, 16383, does not hide the default
+    // value. Windows enumerates values in creation order, so there the long
+    // name is met first; Wine sorts them by name and meets the default first.
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\LongValueName", Sz(L"named"), std::wstring(16383, L'v').c_str());
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\LongValueName", Sz(L"Default"));
+    lines[L"LongValueName"] = L"LongValueName|Default|\"null\"\r\n";
+
+    std::string out = RunWebroster();
+    EXPECT_BYTES(MachineListing(lines), out);
+    EXPECT_BYTES(out, RunWebroster(L"/? /all x"));
+}
+
+TEST_F(WebrosterTest, ListsTheMachineHiveThenTheUserHive)
+{
+    const struct {
+        const char* what;
+        bool emptyMachineList, machineBrowser, userBrowser;
+        std::wstring listing;
+    } scenarios[] = {
+        {"no list key in either hive", false, false, false, NO_LIST_KEY + NO_LIST_KEY},
+        {"an empty list for the machine, none for the user", true, false, false, NO_LIST_KEY},
+        {"a browser for the user only", false, false, true, NO_LIST_KEY + L"Web|Web Browser|\"C:\\web.exe\" -n\r\n"},
+        {"the same browser in both hives", false, true, true,
+         L"Web|Web Browser|\"C:\\web.exe\" -n\r\nWeb|Web Browser|\"C:\\web.exe\" -n\r\n"},
+    };
+    for (const auto& s : scenarios) {
+        SCOPED_TRACE(s.what);
+        RemoveBrowserKeys();
+        if (s.emptyMachineList)
+            PutKey(HKEY_LOCAL_MACHINE, LIST_PATH, Value());
+        if (s.machineBrowser)
+            AddBrowser(HKEY_LOCAL_MACHINE, L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
+        if (s.userBrowser)
+            AddBrowser(HKEY_CURRENT_USER, L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
+        EXPECT_BYTES(testkit::Utf16Bytes(s.listing), RunWebroster());
+    }
+}
+
+// Wine redirects all of HKLM\SOFTWARE for 32-bit programs, SOFTWARE\Clients
+// included: a key created there through KEY_WOW64_32KEY lands under
+// SOFTWARE\Wow6432Node\Clients, and a 32-bit Webroster that forgot
+// KEY_WOW64_64KEY would list that key and miss the 64-bit one. Windows 7 and
+// later share SOFTWARE\Clients between the views instead, so no browser key
+// lies in the 32-bit view alone there, and the test has nothing to show.
+TEST_F(WebrosterTest, ReadsOnlyThe64BitView)
+{
+    AddBrowser(HKEY_LOCAL_MACHINE, L"In64", L"Sixty-four", L"C:\\64.exe");
+    AddBrowser(HKEY_LOCAL_MACHINE, L"Only32", L"Thirty-two", L"C:\\32.exe",
+               L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet");
+    if (SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH, KEY_WOW64_32KEY) != std::vector<std::wstring>{L"Only32"})
+        GTEST_SKIP() << "SOFTWARE\\Clients is shared between the registry views here";
+    EXPECT_BYTES(testkit::Utf16Bytes(L"In64|Sixty-four|\"C:\\64.exe\"\r\n" + NO_LIST_KEY), RunWebroster());
+}
+
+// Created out of name order: Wine, like Windows, enumerates subkeys sorted by
+// name, not in creation order. The expected order is the one the registry
+// gives the test.
+TEST_F(WebrosterTest, ListsAThousandBrowsersInEnumerationOrder)
+{
+    std::map<std::wstring, std::wstring> lines;
+    for (int i = 0; i < 1000; ++i) {
+        std::wstring number = std::to_wstring(i * 389 % 1000);
+        std::wstring name = L"Browser" + number;
+        AddBrowser(HKEY_LOCAL_MACHINE, name, L"Display " + number, L"C:\\b\\" + number + L".exe");
+        lines[name] = name + L"|Display " + number + L"|\"C:\\b\\" + number + L".exe\"\r\n";
+    }
+    EXPECT_BYTES(MachineListing(lines), RunWebroster());
+}
+
+// A browser removed between the reading of the names and the opening of its
+// keys. Webroster.exe reads every name before it writes its first line, so no
+// test can remove a key inside that window from outside; here the names are
+// read, a browser is removed, and then its line is made. Not shown: that a run
+// of the program meets such a removal, and a subkey removed between the count
+// and the enumeration of the names (its index is then skipped).
+TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
+{
+    AddBrowser(HKEY_LOCAL_MACHINE, L"Gone", L"Gone Browser", L"C:\\gone.exe");
+    AddBrowser(HKEY_LOCAL_MACHINE, L"Kept", L"Kept Browser", L"C:\\kept.exe");
+    HKEY list = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, LIST_PATH.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &list),
+              ERROR_SUCCESS);
+    std::vector<std::wstring> names = GetSubKeyNames(list);
+    RegCloseKey(list);
+    ASSERT_EQ(names, (std::vector<std::wstring>{L"Gone", L"Kept"}));
+
+    HKEY clients = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, LIST_PATH.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &clients),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(clients, L"Gone"), ERROR_SUCCESS);
+    RegCloseKey(clients);
+    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, L"Gone"), L"Gone|null|\"null\"\n");
+    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, L"Kept"), L"Kept|Kept Browser|\"C:\\kept.exe\"\n");
+}
+
+}  // namespace
