@@ -19,3 +19,22 @@ printf '%-60s  %s\n' "EXECUTABLE" "DESCRIPTION"
 tr -d '\r' <"$workdir/processes.dat" |
     awk -F'\t' '{ sub(/\$$/, "", $3); printf "%-60s  %s\n", $1, $3 }'
 echo "($(wc -l <"$workdir/processes.dat") records; debug log: $workdir/taskroll.log)"
+
+echo
+echo "=== Webroster.exe (32-bit): registered browsers ==="
+# So that there is a real browser to list, register the Internet Explorer that
+# Wine ships the way Windows registers a browser: under StartMenuInternet of the
+# local machine, in the 64-bit view that Webroster reads.
+iexplore='C:\Program Files\Internet Explorer\iexplore.exe'
+browserkey='HKLM\SOFTWARE\Clients\StartMenuInternet\IEXPLORE.EXE'
+if [ -f "$WINEPREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe" ] &&
+    wine reg add "$browserkey" /ve /d "Internet Explorer" /f /reg:64 </dev/null >/dev/null 2>&1 &&
+    wine reg add "$browserkey\\shell\\open\\command" /ve /d "\"$iexplore\"" /f /reg:64 </dev/null >/dev/null 2>&1; then
+    echo "Registered Wine's Internet Explorer ($iexplore) as a browser of the local machine."
+else
+    echo "Could not register Wine's Internet Explorer; the listing shows what is registered."
+fi
+wine dist/x86/Webroster.exe </dev/null >"$workdir/webroster.out" 2>/dev/null
+# Each line is: key name, '|', display name, '|', quoted open command, in
+# UTF-16LE with CR LF; shown here in the terminal's encoding.
+iconv -f UTF-16LE -t "$(locale charmap)" <"$workdir/webroster.out" | tr -d '\r'
