@@ -9,10 +9,10 @@ export MAKEFLAGS=--no-print-directory
 declare -A toolchain=([x64]=x86_64 [x86]=i686)
 for arch in x64 x86; do
     tree="build/$arch"
-    if [ ! -f "$tree/CMakeCache.txt" ]; then
-        cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
-    fi
+    # Configured every time (quick): a tree made before a program directory
+    # existed then learns of it.
+    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
     if [ "$what" = "all" ]; then
         cmake --build "$tree" -j 2
     else
