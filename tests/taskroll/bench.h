@@ -1,0 +1,88 @@
+#pragma once
+// What the TaskRoll tests share beyond testkit: a working directory with its
+// own copy of TaskRoll.exe (so that the debug log, which lies beside the
+// executable, lands there too) and a readable form of the debug log.
+#include "testkit.h"
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Bench {
+    testkit::TempDir dir;
+    std::wstring exe = dir / L"TaskRoll.exe";
+
+    Bench() { EXPECT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), exe)); }
+
+    // Every run of TaskRoll ends with exit code 0 and writes nothing to standard error.
+    testkit::RunResult Run(const std::wstring& arguments, const std::wstring& workDir = L"")
+    {
+        testkit::RunResult run = testkit::RunTool(exe, arguments, workDir.empty() ? dir.Path() : workDir);
+        EXPECT_EQ(run.exitCode, 0u) << testkit::Narrow(arguments);
+        EXPECT_BYTES("", run.err);
+        return run;
+    }
+    std::string Read(const std::wstring& name) const { return testkit::ReadBytes(dir / name); }
+};
+
+// The log with each well-formed time prefix ("HH:MM:SS: ", a valid time of
+// day) turned into "T: " and each trace line's tick count into "N". A prefix
+// of another shape stays as it is, so that a comparison shows it.
+inline std::string Normalized(const std::string& log)
+{
+    static const std::regex prefix("(^|\\n)([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]: ");
+    static const std::regex tick("(^|\\n)T: \\([0-9]+\\) >>>> Function: ");
+    std::string text = std::regex_replace(log, prefix, "$1T: ");
+    return std::regex_replace(text, tick, "$1T: (N) >>>> Function: ");
+}
+
+// The run banner and the line after it, as Normalized shows them.
+inline const std::string BANNER = "T: \r\n\r\n\r\n\r\n\r\n===============\r\nT: Logging started\r\n";
+
+inline std::string Trace(const std::string& name)
+{
+    return "T: (N) >>>> Function: " + name + "\r\n";
+}
+
+// The normalized log up to the end of the first line that holds `marker`.
+inline std::string UpTo(const std::string& text, const std::string& marker)
+{
+    std::size_t at = text.find(marker);
+    if (at == std::string::npos)
+        return text;
+    std::size_t end = text.find("\r\n", at);
+    return text.substr(0, end == std::string::npos ? text.size() : end + 2);
+}
+
+// Each message is a whole line of the normalized log, after the one before it;
+// other lines may come between them.
+inline ::testing::AssertionResult InOrder(const std::string& normalized, const std::vector<std::string>& messages)
+{
+    const std::string text = "\n" + normalized;
+    std::size_t from = 0;
+    for (const std::string& message : messages) {
+        std::string line = "\nT: " + message + "\r\n";
+        std::size_t at = text.find(line, from);
+        if (at == std::string::npos)
+            return ::testing::AssertionFailure() << "no line \"" << testkit::Escape(message) << "\" in order in:\n"
+                                                 << testkit::Escape(normalized);
+        from = at + line.size() - 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The lines of a file, each without its CR LF.
+inline std::vector<std::string> Lines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(bytes.substr(start, end - start));
+    if (start < bytes.size())
+        lines.push_back(bytes.substr(start));
+    return lines;
+}
+
+}  // namespace bench

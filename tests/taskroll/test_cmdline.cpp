@@ -1,0 +1,224 @@
+// The command line and the run as a whole, seen from outside: TaskRoll.exe runs
+// as a child process in a fresh directory; its standard output, processes.dat
+// and debug log are compared byte for byte.
+#include "bench.h"
+
+#include <algorithm>
+
+using bench::BANNER;
+using bench::Trace;
+
+namespace {
+
+const std::string USAGE =
+    "USAGE:\r\n"
+    "\ttaskroll [/debuglog] [/setpriv] [/delim:{delimeter}] [/file:{input file}]\r\n"
+    "\r\n"
+    "where\r\n"
+    "\t{delimeter} is one of the following values: TAB (default), COMMA, SEMIC\r\n"
+    "\t{input file} is the full pathname of an input file\r\n";
+
+const std::string TERMINATED = "T: TaskRoll Terminated\r\n" + Trace("FreeLogFile");
+const std::string SENTINEL = "left as it was\r\n";
+
+std::string Traces(const std::string& name, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += Trace(name);
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Standard output holds the record of the last process handled with LF for
+// its CR LF, or nothing when that process gave no line. The log tells which.
+// Wine lists processes in the order they were started, so TaskRoll itself is
+// handled last there and standard output stays empty: a record left over from
+// an earlier process would show.
+void ExpectLastRecordOnStdout(const testkit::RunResult& run, const std::string& listing, const std::string& log)
+{
+    auto last = [&log](const char* message) {
+        std::size_t at = log.rfind(message);
+        return at == std::string::npos ? -1LL : static_cast<long long>(at);
+    };
+    std::string expected;
+    if (last("GetProcessInfo started") > std::max({last("Skipping current process"), last("GetProcessInfo failed"),
+                                                   last("GetProcessInfo generated exception")})) {
+        std::vector<std::string> lines = bench::Lines(listing);
+        ASSERT_FALSE(lines.empty());
+        expected = lines.back() + "\n";
+    }
+    EXPECT_BYTES(expected, run.out);
+}
+
+struct DelimiterCase {
+    const wchar_t* arguments;
+    const char* delimiter;
+    const char* name;         // in the log; nullptr: no log
+    int parameterTraces;      // ExtractParamValue trace lines after the log opened
+};
+
+}  // namespace
+
+TEST(CommandLine, DelimiterValues)
+{
+    const DelimiterCase cases[] = {
+        {L"", "\t", nullptr, 0},
+        {L"/debuglog", "\t", "TAB", 2},
+        {L"/debuglog /delim:TAB", "\t", "TAB", 3},
+        {L"/debuglog /delim:COMMA", ",", "COMMA", 3},
+        {L"/debuglog /delim:SEMIC", ";", "SEMIC", 3},
+        {L"/debuglog /delim:semic", "\t", "TAB", 3},
+        {L"/debuglog /delim:PIPE", "\t", "TAB", 3},
+        {L"/debuglog /Delim:COMMA", "\t", "TAB", 4},
+        {L"/debuglog /delim:COMMA /delim:comma", "\t", "TAB", 4},
+        {L"/debuglog /delim:COMMA /delim:", ",", "COMMA", 5},
+        {L"/debuglog /delim:SEMIC /delim:123456789", "\t", "TAB", 4},
+        {L"/debuglog /delim:SEMIC /delim:SEMICOLONS", ";", "SEMIC", 5},
+        {L"/delim:COMMA /DEBUGLOG", ",", nullptr, 0},
+        {L"/delim:SEMIC /x /debuglog", ";", "SEMIC", 2},
+    };
+    testkit::FixtureProcess waiter(testkit::Sibling(L"waiter.exe"));
+    const std::string waiterPath = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
+    for (const DelimiterCase& c : cases) {
+        SCOPED_TRACE(testkit::Narrow(c.arguments));
+        bench::Bench bench;
+        testkit::RunResult run = bench.Run(c.arguments);
+        std::string listing = bench.Read(L"processes.dat");
+        std::string d = c.delimiter;
+        EXPECT_NE(listing.find("\n" + waiterPath + d + d + "unknown_description$\r\n"), std::string::npos)
+            << testkit::Escape(listing);
+        if (c.name == nullptr) {
+            EXPECT_FALSE(testkit::FileExists(bench.dir / L"taskroll.log"));
+            continue;
+        }
+        std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
+        std::string head = BANNER + Traces("ExtractParamValue", c.parameterTraces);
+        head += "T: Delimeter is set to '" + std::string(c.name) + "'\r\nT: Extracting process names from file: \r\n";
+        EXPECT_BYTES(head, bench::UpTo(log, "Extracting process names"));
+        EXPECT_TRUE(EndsWith(log, TERMINATED)) << testkit::Escape(log);
+        ExpectLastRecordOnStdout(run, listing, log);
+    }
+}
+
+// Runs that end at "/?": the usage text (written in text mode, so CR LF), no
+// listing, processes.dat untouched, and a log only when "/debuglog" came first.
+TEST(CommandLine, UsageEndsTheRun)
+{
+    const struct {
+        const wchar_t* arguments;
+        std::string log;  // empty: no log file
+    } cases[] = {
+        {L"/?", ""},
+        {L"/? /debuglog", ""},
+        {L"/icon /? /debuglog", ""},
+        {L"/debuglog /?", BANNER + Traces("ExtractParamValue", 2) + Trace("ShowUsage") + Trace("FreeLogFile")},
+        {L"/delim:COMMA /debuglog /debuglog /? /delim:SEMIC",
+         BANNER + Traces("ExtractParamValue", 4) + Trace("ShowUsage") + Trace("FreeLogFile")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testkit::Narrow(c.arguments));
+        bench::Bench bench;
+        testkit::WriteBytes(bench.dir / L"processes.dat", SENTINEL);
+        testkit::RunResult run = bench.Run(c.arguments);
+        EXPECT_BYTES(USAGE, run.out);
+        EXPECT_BYTES(SENTINEL, bench.Read(L"processes.dat"));
+        EXPECT_FALSE(testkit::FileExists(bench.dir / L"ico"));
+        if (c.log.empty())
+            EXPECT_FALSE(testkit::FileExists(bench.dir / L"taskroll.log"));
+        else
+            EXPECT_BYTES(c.log, bench::Normalized(bench.Read(L"taskroll.log")));
+    }
+}
+
+TEST(CommandLine, IconDirectoryIsEnsured)
+{
+    enum Setup { NO_ENTRY, A_DIRECTORY, A_FILE };
+    for (Setup setup : {NO_ENTRY, A_DIRECTORY, A_FILE}) {
+        SCOPED_TRACE(setup);
+        bench::Bench bench;
+        const std::wstring ico = bench.dir / L"ico";
+        if (setup == A_DIRECTORY)
+            CreateDirectoryW(ico.c_str(), nullptr);
+        if (setup == A_FILE)
+            testkit::WriteBytes(ico, "not a directory");
+        testkit::WriteBytes(bench.dir / L"processes.dat", SENTINEL);
+        bench.Run(L"/icon");
+        DWORD attributes = GetFileAttributesW(ico.c_str());
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, setup != A_FILE);
+        std::string listing = bench.Read(L"processes.dat");
+        EXPECT_NE(listing, SENTINEL);
+        EXPECT_FALSE(listing.empty());
+    }
+}
+
+// On Windows a directory whose ACL forbids subdirectories would do; Wine has
+// no ACLs and root ignores permission bits (a read-only attribute on a
+// directory forbids nothing, on Windows neither). The test build lays a
+// dangling Unix link named "ico" instead: GetFileAttributesA does not see it,
+// CreateDirectoryA runs into it.
+TEST(CommandLine, IconCreationFailureListsNothing)
+{
+    const std::wstring dir = testkit::Sibling(L"icofail");
+    if (!testkit::FileExists(dir) || testkit::FileExists(dir + L"\\ico"))
+        GTEST_SKIP() << "no directory where \"ico\" cannot be made (only a Wine test build lays one)";
+    bench::Bench bench;
+    const std::wstring output = dir + L"\\processes.dat";
+    testkit::WriteBytes(output, SENTINEL);
+    testkit::RunResult run = bench.Run(L"/debuglog /icon", dir);
+    EXPECT_BYTES("", run.out);
+    EXPECT_BYTES(SENTINEL, testkit::ReadBytes(output));
+    DeleteFileW(output.c_str());
+    std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
+    EXPECT_TRUE(EndsWith(log, "T: Unable to create icons subdirectory\r\n" + Trace("FreeLogFile")))
+        << testkit::Escape(log);
+    EXPECT_EQ(log.find("GetProcessesData"), std::string::npos);
+}
+
+// A current directory that leaves no room for "\processes.dat" in 260 bytes
+// lists nothing, neither there nor at the drive root. Longer directories cannot
+// be had: Windows caps the current directory at 258 characters, and Wine
+// fails to start a process in a longer one.
+TEST(CommandLine, CurrentDirectoryTooLong)
+{
+    for (std::size_t length : {245u, 246u, 258u}) {
+        SCOPED_TRACE(length);
+        bench::Bench bench;
+        std::wstring cwd = bench.dir.Path();
+        while (cwd.size() < length) {
+            cwd += L"\\" + std::wstring(std::min<std::size_t>(length - cwd.size() - 1, 40), L'd');
+            ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + cwd).c_str(), nullptr));
+        }
+        ASSERT_EQ(cwd.size(), length);
+        const std::wstring root = cwd.substr(0, 3) + L"processes.dat";
+        bool rootHadOne = testkit::FileExists(root);
+        bench.Run(L"/debuglog", cwd);
+        std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
+        const bool fits = length + 14 < 260;
+        EXPECT_EQ(testkit::FileExists(cwd + L"\\processes.dat"), fits);
+        EXPECT_EQ(testkit::FileExists(root), rootHadOne);
+        std::string end = fits ? TERMINATED
+                               : "T: Current directory is too long for the output file path; nothing is listed\r\n" +
+                                     Trace("FreeLogFile");
+        EXPECT_TRUE(EndsWith(log, end)) << testkit::Escape(log);
+    }
+}
+
+TEST(CommandLine, OwnProcessNeverListed)
+{
+    bench::Bench bench;
+    bench.Run(L"/debuglog");
+    EXPECT_EQ(bench.Read(L"processes.dat").find(testkit::Narrow(bench.exe)), std::string::npos);
+    std::string log = bench.Read(L"taskroll.log");
+    const std::string skip = "Skipping current process (ID = ";
+    std::size_t at = log.find(skip);
+    ASSERT_NE(at, std::string::npos) << testkit::Escape(log);
+    EXPECT_EQ(log.find(skip, at + 1), std::string::npos);
+    std::string id = log.substr(at + skip.size(), log.find(')', at) - at - skip.size());
+    EXPECT_EQ(log.find("GetProcessInfo started (Process ID = " + id + ")"), std::string::npos);
+}
