@@ -1,0 +1,160 @@
+// The debug log: what TaskRoll runs leave in it, and the writer itself, which
+// this test program opens beside its own executable.
+#include "bench.h"
+#include "debuglog.h"
+
+#include <cstring>
+
+using bench::BANNER;
+using bench::Trace;
+
+namespace {
+
+const std::string EARLIER = "a line of an earlier run\r\n";
+
+std::string UsageRun(int parameterTraces)
+{
+    std::string text = BANNER;
+    for (int i = 0; i < parameterTraces; ++i)
+        text += Trace("ExtractParamValue");
+    return text + Trace("ShowUsage") + Trace("FreeLogFile");
+}
+
+}  // namespace
+
+// Each run appends a banner and its lines after whatever the file held; a
+// second "/debuglog" opens nothing more.
+TEST(DebugLog, RunsAppend)
+{
+    bench::Bench bench;
+    testkit::WriteBytes(bench.dir / L"taskroll.log", EARLIER);
+    bench.Run(L"/debuglog /?");
+    bench.Run(L"/debuglog /debuglog /?");
+    EXPECT_BYTES(EARLIER + UsageRun(2) + UsageRun(4), bench::Normalized(bench.Read(L"taskroll.log")));
+}
+
+// The log stays as it was when the run has no "/debuglog", and when another
+// process holds it open for writing; the run lists as usual either way.
+TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
+{
+    for (const wchar_t* arguments : {L"", L"/delim:COMMA /DEBUGLOG", L"/debuglog"}) {
+        SCOPED_TRACE(testkit::Narrow(arguments));
+        bench::Bench bench;
+        const std::wstring log = bench.dir / L"taskroll.log";
+        testkit::WriteBytes(log, EARLIER);
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (std::wstring(arguments) == L"/debuglog")
+            holder = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        testkit::RunResult run = bench.Run(arguments);
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        EXPECT_BYTES(EARLIER, bench.Read(L"taskroll.log"));
+        EXPECT_NE(bench.Read(L"processes.dat").find("$\r\n"), std::string::npos);
+    }
+}
+
+// Arguments reach the log as data, never as a format.
+TEST(DebugLog, ArgumentsAreNotFormats)
+{
+    bench::Bench bench;
+    bench.Run(L"/debuglog /file:%s%d%n");
+    EXPECT_TRUE(bench::InOrder(bench::Normalized(bench.Read(L"taskroll.log")),
+                               {"Delimeter is set to 'TAB'", "Extracting process names from file: %s%d%n",
+                                "TaskRoll Terminated"}));
+}
+
+// The log lies beside the executable, not in the current directory, under the
+// executable's lower-cased name with ".log" for the ".exe" that ends it.
+TEST(DebugLog, LiesBesideTheExecutable)
+{
+    const struct {
+        const wchar_t* directory;
+        const wchar_t* name;
+        const wchar_t* log;  // nullptr: no log at all
+    } cases[] = {
+        {L"Build.EXE.old", L"TaskRoll.EXE", L"taskroll.log"},
+        {L"bin", L"TaskRoll.bin", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testkit::Narrow(c.name));
+        bench::Bench bench;
+        const std::wstring dir = bench.dir / c.directory;
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        ASSERT_TRUE(testkit::CopyTo(bench.exe, dir + L"\\" + c.name));
+        testkit::RunResult run = testkit::RunTool(dir + L"\\" + c.name, L"/debuglog", bench.dir.Path());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(testkit::FileExists(bench.dir / L"processes.dat"));
+        std::wstring found;
+        for (const std::wstring& where : {bench.dir.Path(), dir}) {
+            WIN32_FIND_DATAW entry;
+            HANDLE find = FindFirstFileW((where + L"\\*.log").c_str(), &entry);
+            if (find != INVALID_HANDLE_VALUE) {
+                found += where + L"\\" + entry.cFileName;
+                FindClose(find);
+            }
+        }
+        EXPECT_EQ(testkit::Narrow(found), c.log ? testkit::Narrow(dir + L"\\" + c.log) : "");
+    }
+}
+
+// Wine's runtime leaves letters beyond ASCII (such as 0xC4 in code page 1252)
+// as they are in its default locale, so no case rests on them.
+TEST(DebugLog, MakeLogPath)
+{
+    const std::string longDirectory = "C:\\" + std::string(247, 'd') + "\\";  // 251 bytes
+    const struct {
+        std::string executable;
+        unsigned size;
+        std::string log;  // empty: no log
+    } cases[] = {
+        {"C:\\Tools\\TaskRoll.EXE", 261, "c:\\tools\\taskroll.log"},
+        {"D:\\build.exe.old\\TaskRoll.exe", 261, "d:\\build.exe.old\\taskroll.log"},
+        {"C:\\A.EXE\\B.Exe", 261, "c:\\a.exe\\b.log"},
+        {"C:\\Tools\\TaskRoll", 261, ""},
+        {"C:\\Tools\\TaskRoll.exe.old", 261, ""},
+        {"C:\\Tools\\TaskRoll.ex", 261, ""},
+        {"C:\\Tools\\TaskRollexe", 261, ""},
+        {longDirectory + "ABCD.EXE", 260, "c" + longDirectory.substr(1) + "abcd.log"},
+        {longDirectory + "ABCD.EXE", 259, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testkit::Escape(c.executable));
+        char log[300];
+        bool made = MakeLogPath(c.executable.c_str(), log, c.size);
+        ASSERT_EQ(made, !c.log.empty());
+        if (made) {
+            EXPECT_BYTES(c.log, log);
+        }
+    }
+}
+
+// One test, because a run opens its log once: lines too long are cut to 1023
+// bytes with their CR LF, arguments are copied as they are, and after
+// FreeLogFile nothing more is written, not even by a new InitLogFile.
+TEST(DebugLog, WriterLines)
+{
+    const std::wstring path = testkit::Sibling(L"taskroll_debuglog_tests.log");
+    DeleteFileW(path.c_str());
+    InitLogFile();
+    ASSERT_TRUE(IsLogOpen());
+    const std::string a(1011, 'a'), b(1012, 'b'), c(5000, 'c');
+    for (const std::string* message : {&a, &b, &c})
+        LogMessage("%s", message->c_str());
+    SetLastError(1234);
+    LogMessage("%s", "%s%d%n");
+    EXPECT_EQ(GetLastError(), 1234u);
+    LogTrace("WriterLines");
+    FreeLogFile();
+    LogMessage("after FreeLogFile");
+    InitLogFile();
+    LogMessage("after a second InitLogFile");
+    EXPECT_FALSE(IsLogOpen());
+
+    std::string log = testkit::ReadBytes(path);
+    EXPECT_BYTES(BANNER + "T: " + a + "\r\nT: " + b.substr(0, 1011) + "\r\nT: " + c.substr(0, 1011) +
+                     "\r\nT: %s%d%n\r\n" + Trace("WriterLines") + Trace("FreeLogFile"),
+                 bench::Normalized(log));
+    for (const std::string& line : bench::Lines(log))
+        EXPECT_LE(line.size() + 2, 1023u);
+}
