@@ -29,6 +29,15 @@ std::string Traces(const std::string& name, int count)
     return text;
 }
 
+// When the file was last written, or "absent".
+std::string LastWrite(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return "absent";
+    return std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
+}
+
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -55,18 +64,20 @@ void ExpectLastRecordOnStdout(const testkit::RunResult& run, const std::string& 
     EXPECT_BYTES(expected, run.out);
 }
 
-struct DelimiterCase {
-    const wchar_t* arguments;
+struct OptionCase {
+    std::wstring arguments;
     const char* delimiter;
     const char* name;         // in the log; nullptr: no log
     int parameterTraces;      // ExtractParamValue trace lines after the log opened
+    std::string inputPath = "";  // as the log shows it
 };
 
 }  // namespace
 
-TEST(CommandLine, DelimiterValues)
+TEST(CommandLine, OptionValues)
 {
-    const DelimiterCase cases[] = {
+    const std::wstring path259(259, L'f');
+    const OptionCase cases[] = {
         {L"", "\t", nullptr, 0},
         {L"/debuglog", "\t", "TAB", 2},
         {L"/debuglog /delim:TAB", "\t", "TAB", 3},
@@ -81,10 +92,13 @@ TEST(CommandLine, DelimiterValues)
         {L"/debuglog /delim:SEMIC /delim:SEMICOLONS", ";", "SEMIC", 5},
         {L"/delim:COMMA /DEBUGLOG", ",", nullptr, 0},
         {L"/delim:SEMIC /x /debuglog", ";", "SEMIC", 2},
+        {L"/debuglog /file:" + path259, "\t", "TAB", 4, std::string(259, 'f')},
+        {L"/debuglog /file:" + path259 + L"f", "\t", "TAB", 4},
+        {L"/debuglog /file:a /file: /FILE:b", "\t", "TAB", 8, "a"},
     };
     testkit::FixtureProcess waiter(testkit::Sibling(L"waiter.exe"));
     const std::string waiterPath = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
-    for (const DelimiterCase& c : cases) {
+    for (const OptionCase& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.arguments));
         bench::Bench bench;
         testkit::RunResult run = bench.Run(c.arguments);
@@ -98,7 +112,8 @@ TEST(CommandLine, DelimiterValues)
         }
         std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
         std::string head = BANNER + Traces("ExtractParamValue", c.parameterTraces);
-        head += "T: Delimeter is set to '" + std::string(c.name) + "'\r\nT: Extracting process names from file: \r\n";
+        head += "T: Delimeter is set to '" + std::string(c.name) + "'\r\n";
+        head += "T: Extracting process names from file: " + c.inputPath + "\r\n";
         EXPECT_BYTES(head, bench::UpTo(log, "Extracting process names"));
         EXPECT_TRUE(EndsWith(log, TERMINATED)) << testkit::Escape(log);
         ExpectLastRecordOnStdout(run, listing, log);
@@ -196,12 +211,12 @@ TEST(CommandLine, CurrentDirectoryTooLong)
         }
         ASSERT_EQ(cwd.size(), length);
         const std::wstring root = cwd.substr(0, 3) + L"processes.dat";
-        bool rootHadOne = testkit::FileExists(root);
+        const std::string rootBefore = LastWrite(root);
         bench.Run(L"/debuglog", cwd);
         std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
         const bool fits = length + 14 < 260;
         EXPECT_EQ(testkit::FileExists(cwd + L"\\processes.dat"), fits);
-        EXPECT_EQ(testkit::FileExists(root), rootHadOne);
+        EXPECT_EQ(LastWrite(root), rootBefore);
         std::string end = fits ? TERMINATED
                                : "T: Current directory is too long for the output file path; nothing is listed\r\n" +
                                      Trace("FreeLogFile");
