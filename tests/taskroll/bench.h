@@ -41,9 +41,18 @@ inline std::string Normalized(const std::string& log)
 // The run banner and the line after it, as Normalized shows them.
 inline const std::string BANNER = "T: \r\n\r\n\r\n\r\n\r\n===============\r\nT: Logging started\r\n";
 
-inline std::string Trace(const std::string& name)
+// `count` trace lines of the function `name`, as Normalized shows them.
+inline std::string Trace(const std::string& name, int count = 1)
 {
-    return "T: (N) >>>> Function: " + name + "\r\n";
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "T: (N) >>>> Function: " + name + "\r\n";
+    return lines;
+}
+
+inline bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The normalized log up to the end of the first line that holds `marker`.

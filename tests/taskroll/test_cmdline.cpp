@@ -6,6 +6,7 @@
 #include <algorithm>
 
 using bench::BANNER;
+using bench::EndsWith;
 using bench::Trace;
 
 namespace {
@@ -21,26 +22,14 @@ const std::string USAGE =
 const std::string TERMINATED = "T: TaskRoll Terminated\r\n" + Trace("FreeLogFile");
 const std::string SENTINEL = "left as it was\r\n";
 
-std::string Traces(const std::string& name, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += Trace(name);
-    return text;
-}
-
 // When the file was last written, or "absent".
 std::string LastWrite(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return "absent";
-    return std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
-}
-
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    const FILETIME& time = data.ftLastWriteTime;
+    return std::to_string(time.dwHighDateTime) + ":" + std::to_string(time.dwLowDateTime);
 }
 
 // Standard output holds the record of the last process handled with LF for
@@ -67,8 +56,8 @@ void ExpectLastRecordOnStdout(const testkit::RunResult& run, const std::string& 
 struct OptionCase {
     std::wstring arguments;
     const char* delimiter;
-    const char* name;         // in the log; nullptr: no log
-    int parameterTraces;      // ExtractParamValue trace lines after the log opened
+    const char* name;            // in the log; nullptr: no log
+    int parameterTraces;         // ExtractParamValue trace lines after the log opened
     std::string inputPath = "";  // as the log shows it
 };
 
@@ -111,7 +100,7 @@ TEST(CommandLine, OptionValues)
             continue;
         }
         std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
-        std::string head = BANNER + Traces("ExtractParamValue", c.parameterTraces);
+        std::string head = BANNER + Trace("ExtractParamValue", c.parameterTraces);
         head += "T: Delimeter is set to '" + std::string(c.name) + "'\r\n";
         head += "T: Extracting process names from file: " + c.inputPath + "\r\n";
         EXPECT_BYTES(head, bench::UpTo(log, "Extracting process names"));
@@ -131,9 +120,9 @@ TEST(CommandLine, UsageEndsTheRun)
         {L"/?", ""},
         {L"/? /debuglog", ""},
         {L"/icon /? /debuglog", ""},
-        {L"/debuglog /?", BANNER + Traces("ExtractParamValue", 2) + Trace("ShowUsage") + Trace("FreeLogFile")},
+        {L"/debuglog /?", BANNER + Trace("ExtractParamValue", 2) + Trace("ShowUsage") + Trace("FreeLogFile")},
         {L"/delim:COMMA /debuglog /debuglog /? /delim:SEMIC",
-         BANNER + Traces("ExtractParamValue", 4) + Trace("ShowUsage") + Trace("FreeLogFile")},
+         BANNER + Trace("ExtractParamValue", 4) + Trace("ShowUsage") + Trace("FreeLogFile")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.arguments));

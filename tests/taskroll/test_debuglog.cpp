@@ -8,19 +8,7 @@
 using bench::BANNER;
 using bench::Trace;
 
-namespace {
-
-const std::string EARLIER = "a line of an earlier run\r\n";
-
-std::string UsageRun(int parameterTraces)
-{
-    std::string text = BANNER;
-    for (int i = 0; i < parameterTraces; ++i)
-        text += Trace("ExtractParamValue");
-    return text + Trace("ShowUsage") + Trace("FreeLogFile");
-}
-
-}  // namespace
+static const std::string EARLIER = "a line of an earlier run\r\n";
 
 // Each run appends a banner and its lines after whatever the file held; a
 // second "/debuglog" opens nothing more.
@@ -30,7 +18,9 @@ TEST(DebugLog, RunsAppend)
     testkit::WriteBytes(bench.dir / L"taskroll.log", EARLIER);
     bench.Run(L"/debuglog /?");
     bench.Run(L"/debuglog /debuglog /?");
-    EXPECT_BYTES(EARLIER + UsageRun(2) + UsageRun(4), bench::Normalized(bench.Read(L"taskroll.log")));
+    const std::string end = Trace("ShowUsage") + Trace("FreeLogFile");
+    EXPECT_BYTES(EARLIER + BANNER + Trace("ExtractParamValue", 2) + end + BANNER + Trace("ExtractParamValue", 4) + end,
+                 bench::Normalized(bench.Read(L"taskroll.log")));
 }
 
 // The log stays as it was when the run has no "/debuglog", and when another
