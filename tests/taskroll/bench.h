@@ -82,6 +82,15 @@ inline ::testing::AssertionResult InOrder(const std::string& normalized, const s
     return ::testing::AssertionSuccess();
 }
 
+// "0123456789" repeated up to `length` bytes, as the long fixture descriptions read.
+inline std::string Digits(std::size_t length)
+{
+    std::string text;
+    while (text.size() < length)
+        text += static_cast<char>('0' + text.size() % 10);
+    return text;
+}
+
 // The lines of a file, each without its CR LF.
 inline std::vector<std::string> Lines(const std::string& bytes)
 {

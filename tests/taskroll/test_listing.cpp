@@ -8,13 +8,6 @@
 
 namespace {
 
-const std::string DIGITS_300 = [] {
-    std::string text;
-    for (int i = 0; i < 30; ++i)
-        text += "0123456789";
-    return text;
-}();
-
 // Every line is a record: not empty, and its only "$" is its last byte.
 void ExpectOnlyRecords(const std::string& listing)
 {
@@ -42,8 +35,8 @@ TEST(Listing, FixtureRecords)
         {L"fx_delims.exe", nullptr, L"/delim:COMMA", ",", "A,B;C\tD"},
         {L"fx_delims.exe", nullptr, L"/delim:SEMIC", ";", "A,B;C\tD"},
         {L"fx_percent.exe", nullptr, L"", "\t", "100% %s %d %n"},
-        {L"fx_len259.exe", nullptr, L"", "\t", DIGITS_300.substr(0, 259)},
-        {L"fx_len300.exe", nullptr, L"", "\t", DIGITS_300.substr(0, 259)},
+        {L"fx_len259.exe", nullptr, L"", "\t", bench::Digits(259)},
+        {L"fx_len300.exe", nullptr, L"", "\t", bench::Digits(259)},
         {L"fx_order1.exe", nullptr, L"", "\t", "Deutsch"},
         {L"fx_order2.exe", nullptr, L"", "\t", "English"},
         {L"fx_versiononly.exe", nullptr, L"", "\t", "unknown_description"},

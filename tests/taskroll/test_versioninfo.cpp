@@ -42,12 +42,7 @@ std::string Extracted(const std::string& path, const std::string& name, const st
            "'): " + text + "\r\n";
 }
 
-const std::string DIGITS_259 = [] {
-    std::string text;
-    while (text.size() < 259)
-        text += "0123456789";
-    return text.substr(0, 259);
-}();
+const std::string DIGITS_259 = bench::Digits(259);
 
 }  // namespace
 
