@@ -93,7 +93,7 @@ TEST(CommandLine, OptionValues)
         testkit::RunResult run = bench.Run(c.arguments);
         std::string listing = bench.Read(L"processes.dat");
         std::string d = c.delimiter;
-        EXPECT_NE(listing.find("\n" + waiterPath + d + d + "unknown_description$\r\n"), std::string::npos)
+        EXPECT_NE(("\n" + listing).find("\n" + waiterPath + d + d + "unknown_description$\r\n"), std::string::npos)
             << testkit::Escape(listing);
         if (c.name == nullptr) {
             EXPECT_FALSE(testkit::FileExists(bench.dir / L"taskroll.log"));

@@ -21,36 +21,34 @@ void ExpectOnlyRecords(const std::string& listing)
 
 TEST(Listing, FixtureRecords)
 {
+    // Each fixture runs from its own copy, so that no other test's process has its path.
     const struct {
         const wchar_t* fixture;
-        const wchar_t* copyInto;  // a directory of the bench to run the fixture from, or none
+        const wchar_t* directory;
         const wchar_t* arguments;
         const char* delimiter;
         std::string description;
     } cases[] = {
-        {L"waiter.exe", nullptr, L"", "\t", "unknown_description"},
+        {L"waiter.exe", L"run", L"", "\t", "unknown_description"},
         {L"waiter.exe", L"pay$day", L"", "\t", "unknown_description"},
-        {L"fx_dollar.exe", nullptr, L"", "\t", "Costs S5 (USS)"},
-        {L"fx_delims.exe", nullptr, L"", "\t", "A,B;C\tD"},
-        {L"fx_delims.exe", nullptr, L"/delim:COMMA", ",", "A,B;C\tD"},
-        {L"fx_delims.exe", nullptr, L"/delim:SEMIC", ";", "A,B;C\tD"},
-        {L"fx_percent.exe", nullptr, L"", "\t", "100% %s %d %n"},
-        {L"fx_len259.exe", nullptr, L"", "\t", bench::Digits(259)},
-        {L"fx_len300.exe", nullptr, L"", "\t", bench::Digits(259)},
-        {L"fx_order1.exe", nullptr, L"", "\t", "Deutsch"},
-        {L"fx_order2.exe", nullptr, L"", "\t", "English"},
-        {L"fx_versiononly.exe", nullptr, L"", "\t", "unknown_description"},
-        {L"fx_notranslation.exe", nullptr, L"", "\t", "unknown_description"},
+        {L"fx_dollar.exe", L"run", L"", "\t", "Costs S5 (USS)"},
+        {L"fx_delims.exe", L"run", L"", "\t", "A,B;C\tD"},
+        {L"fx_delims.exe", L"run", L"/delim:COMMA", ",", "A,B;C\tD"},
+        {L"fx_delims.exe", L"run", L"/delim:SEMIC", ";", "A,B;C\tD"},
+        {L"fx_percent.exe", L"run", L"", "\t", "100% %s %d %n"},
+        {L"fx_len259.exe", L"run", L"", "\t", bench::Digits(259)},
+        {L"fx_len300.exe", L"run", L"", "\t", bench::Digits(259)},
+        {L"fx_order1.exe", L"run", L"", "\t", "Deutsch"},
+        {L"fx_order2.exe", L"run", L"", "\t", "English"},
+        {L"fx_versiononly.exe", L"run", L"", "\t", "unknown_description"},
+        {L"fx_notranslation.exe", L"run", L"", "\t", "unknown_description"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.fixture) + " " + testkit::Narrow(c.arguments));
         bench::Bench bench;
-        std::wstring fixture = testkit::Sibling(c.fixture);
-        if (c.copyInto != nullptr) {
-            ASSERT_TRUE(CreateDirectoryW((bench.dir / c.copyInto).c_str(), nullptr));
-            fixture = bench.dir / (std::wstring(c.copyInto) + L"\\" + c.fixture);
-            ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(c.fixture), fixture));
-        }
+        ASSERT_TRUE(CreateDirectoryW((bench.dir / c.directory).c_str(), nullptr));
+        const std::wstring fixture = bench.dir / (std::wstring(c.directory) + L"\\" + c.fixture);
+        ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(c.fixture), fixture));
         std::string path = testkit::Narrow(fixture);
         for (char& byte : path)
             byte = byte == '$' ? 'S' : byte;
