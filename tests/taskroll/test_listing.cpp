@@ -89,7 +89,7 @@ TEST(Listing, ExecutableGoneGivesNoLine)
     bench.Run(L"/debuglog");
     std::string listing = bench.Read(L"processes.dat");
     ExpectOnlyRecords(listing);
-    EXPECT_EQ(listing.find("waiter.exe"), std::string::npos) << testkit::Escape(listing);
+    EXPECT_EQ(listing.find(testkit::Narrow(bench.dir.Path())), std::string::npos) << testkit::Escape(listing);
     std::string id = std::to_string(running.Id());
     EXPECT_TRUE(bench::InOrder(bench::Normalized(bench.Read(L"taskroll.log")),
                                {"GetProcessInfo started (Process ID = " + id + ")",
