@@ -12,13 +12,17 @@ wine_start() {
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export LANG=C.UTF-8
     mkdir -p "$WINEPREFIX"
-    setsid wineserver -p </dev/null >/dev/null 2>&1 &
+    # The server daemonizes itself once it listens, so this returns when it is ready.
+    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+    # wineboot starts Wine's background services here, with our streams kept
+    # from them; otherwise the first test would start them holding its output.
+    local first=""
     if [ ! -f "$WINEPREFIX/.booted" ]; then
         echo "Booting the Wine prefix $WINEPREFIX ..."
-        timeout 600 wine wineboot -i </dev/null >/dev/null 2>&1
-        timeout 120 wine wineboot -s </dev/null >/dev/null 2>&1 || true
-        touch "$WINEPREFIX/.booted"
+        first="-i"
     fi
+    timeout 600 wine wineboot $first </dev/null >/dev/null 2>&1
+    touch "$WINEPREFIX/.booted"
 }
 
 wine_stop() {

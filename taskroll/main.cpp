@@ -57,18 +57,24 @@ bool ExtractParamValue(const char* argument, const char* prefix, char* destinati
     return true;
 }
 
+// "SEMIC" and "COMMA" choose their delimiter; any other value, the same words
+// in lower case included, chooses the tab.
 void SelectDelimiter(const char* value)
 {
-    if (std::strcmp(value, "SEMIC") == 0) {
-        std::strcpy(g_fieldDelimiter, ";");
-        s_delimiterName = "SEMIC";
-    } else if (std::strcmp(value, "COMMA") == 0) {
-        std::strcpy(g_fieldDelimiter, ",");
-        s_delimiterName = "COMMA";
-    } else {
-        std::strcpy(g_fieldDelimiter, "\t");
-        s_delimiterName = "TAB";
+    struct Delimiter {
+        const char* name;
+        const char* byte;
+    };
+    static const Delimiter choices[] = {{"SEMIC", ";"}, {"COMMA", ","}, {"TAB", "\t"}};
+    const Delimiter* chosen = &choices[2];
+    for (const Delimiter& choice : choices) {
+        if (std::strcmp(value, choice.name) == 0) {
+            chosen = &choice;
+            break;
+        }
     }
+    CopyBounded(g_fieldDelimiter, sizeof g_fieldDelimiter, chosen->byte);
+    s_delimiterName = chosen->name;
 }
 
 // Reads the options in order. False when the run ends here (after the usage text).

@@ -113,7 +113,13 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
-    RemoveTree(path_);
+    // Wine may hold the image of a child that has just ended for a moment
+    // longer, and the directory then does not go at the first try.
+    for (int attempt = 0; attempt < 50 && FileExists(path_); ++attempt) {
+        if (attempt > 0)
+            Sleep(100);
+        RemoveTree(path_);
+    }
 }
 
 FixtureProcess::FixtureProcess(const std::wstring& exe, const std::wstring& arguments)
