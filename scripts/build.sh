@@ -11,7 +11,7 @@ for arch in x64 x86; do
     tree="build/$arch"
     # Configured every time (quick): a tree made before a program directory
     # existed then learns of it.
-    cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
+    cmake --no-warn-unused-cli -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
     if [ "$what" = "all" ]; then
         cmake --build "$tree" -j 2
