@@ -3,6 +3,7 @@
 // GetUserNameA does not fail there, whatever the environment says; nor a file
 // that opens but whose size cannot be read (-2): every file that opens
 // reports one, on Wine as on Windows.
+#include "bench.h"
 #include "javacmd.h"
 #include "testkit.h"
 
@@ -157,16 +158,15 @@ TEST(JavaCommand, PathFromTempUserAndProcessId)
 
 TEST(JavaCommand, RecordOfJavawProcess)
 {
-    testkit::TempDir dir;  // TEMP of the runs and their working directory
-    TempVariable variable(testkit::Narrow(dir.Path()).c_str());
-    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), dir / L"TaskRoll.exe"));
-    std::string perfDir = testkit::Narrow(dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
+    bench::Bench bench;  // its directory is also the TEMP of the runs
+    TempVariable variable(testkit::Narrow(bench.dir.Path()).c_str());
+    std::string perfDir = testkit::Narrow(bench.dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
     ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
 
     testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
     std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
     std::string upper = javaw.substr(0, javaw.size() - 9) + "JAVAW.EXE";
-    testkit::WriteBytes(dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
+    testkit::WriteBytes(bench.dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
     const std::string sample = testkit::ReadBytes(testkit::Sibling(L"hsperfdata-sample.bin"));
     auto line = [](const std::string& first) { return first + "\t\tunknown_description$\r\n"; };
 
@@ -188,8 +188,8 @@ TEST(JavaCommand, RecordOfJavawProcess)
             if (!c.perfData.empty())
                 testkit::WriteBytes(testkit::Widen(perfDir + id), c.perfData);
         }
-        testkit::RunTool(dir / L"TaskRoll.exe", c.arguments, dir.Path());
-        std::string listing = testkit::ReadBytes(dir / L"processes.dat");
+        bench.Run(c.arguments);
+        std::string listing = bench.Read(L"processes.dat");
         if (c.arguments.empty()) {
             EXPECT_NE(listing.find(c.expected), std::string::npos) << c.what << "\n" << testkit::Escape(listing);
         } else {

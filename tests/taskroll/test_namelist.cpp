@@ -1,3 +1,4 @@
+#include "bench.h"
 #include "namelist.h"
 #include "settings.h"
 #include "testkit.h"
@@ -32,15 +33,13 @@ struct Outcome {
     std::string log;
 };
 
-// TaskRoll.exe copied into `dir` and run there with the debug log, which then lands in `dir` too.
-Outcome RunTaskRoll(const testkit::TempDir& dir, const std::wstring& arguments)
+// TaskRoll.exe run in the bench's directory with the debug log, which then lands there too.
+Outcome RunTaskRoll(bench::Bench& bench, const std::wstring& arguments)
 {
-    EXPECT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), dir / L"TaskRoll.exe"));
     Outcome run;
-    run.result = testkit::RunTool(dir / L"TaskRoll.exe", L"/debuglog " + arguments, dir.Path());
-    EXPECT_EQ(run.result.exitCode, 0u);
-    run.listing = testkit::ReadBytes(dir / L"processes.dat");
-    run.log = testkit::ReadBytes(dir / L"taskroll.log");
+    run.result = bench.Run(L"/debuglog " + arguments);
+    run.listing = bench.Read(L"processes.dat");
+    run.log = bench.Read(L"taskroll.log");
     return run;
 }
 
@@ -79,11 +78,11 @@ TEST(NameList, LineEndsBlanksAndLimits)
 
 TEST(NameList, ListedPathsAreDescribed)
 {
-    testkit::TempDir dir;
-    std::string self = testkit::Narrow(dir / L"TaskRoll.exe");
-    std::string missing = testkit::Narrow(dir / L"missing.exe");
-    testkit::WriteBytes(dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
-    Outcome run = RunTaskRoll(dir, L"/file:list.txt");
+    bench::Bench bench;
+    std::string self = testkit::Narrow(bench.exe);
+    std::string missing = testkit::Narrow(bench.dir / L"missing.exe");
+    testkit::WriteBytes(bench.dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
+    Outcome run = RunTaskRoll(bench, L"/file:list.txt");
 
     char description[PATH_BUFFER_SIZE] = {};
     GetVersionInfo("FileDescription", description, testkit::Narrow(testkit::Sibling(L"TaskRoll.exe")).c_str(), "");
@@ -111,10 +110,10 @@ TEST(NameList, FailuresAreLogged)
          "Too long line found in the input file", true},
     };
     for (const auto& c : cases) {
-        testkit::TempDir dir;
+        bench::Bench bench;
         if (!c.listFile.empty())
-            testkit::WriteBytes(dir / L"list.txt", c.listFile);
-        Outcome run = RunTaskRoll(dir, c.arguments);
+            testkit::WriteBytes(bench.dir / L"list.txt", c.listFile);
+        Outcome run = RunTaskRoll(bench, c.arguments);
         EXPECT_TRUE(Logged(run.log, c.message)) << c.what << "\n" << run.log;
         // Without names the running processes are listed; with them, only the names before the long line.
         if (c.listMode) {
