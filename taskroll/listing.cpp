@@ -153,32 +153,23 @@ int GetProcessesData(char* record, const char* outputPath)
 
     for (std::size_t i = 0; i < count; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
-        if (listMode) {
-            // No process is opened: the listed file itself is described.
-            const char* name = GetName(i);
-            try {
-                if (GetModuleInfo(name, record, 0) == 0) {
-                    AppendBounded(record, RECORD_BUFFER_SIZE, "\n");
-                    std::fputs(record, output);
-                } else {
-                    LogMessage("GetProcessInfo failed (Process Name = %s)", name);
-                }
-            } catch (...) {
-                std::memset(record, 0, RECORD_BUFFER_SIZE);
-                LogMessage("GetProcessInfo generated exception (Process Name = %s)", name);
-            }
-            continue;
-        }
-        DWORD processId = processIds[i];
-        if (processId == ownId) {
+        // In list mode no process is opened: the listed file itself is
+        // described, with process id 0. A list may hold more names than the
+        // id table has entries, so the table is read in enumeration mode only.
+        const char* name = listMode ? GetName(i) : nullptr;
+        DWORD processId = listMode ? 0 : processIds[i];
+        if (!listMode && processId == ownId) {
             LogMessage("Skipping current process (ID = %d)", static_cast<int>(ownId));
             continue;
         }
         try {
-            DWORD result = GetProcessInfo(processId, record);
+            DWORD result = listMode ? static_cast<DWORD>(GetModuleInfo(name, record, 0))
+                                    : GetProcessInfo(processId, record);
             if (result == 0) {
                 AppendBounded(record, RECORD_BUFFER_SIZE, "\n");
                 std::fputs(record, output);
+            } else if (listMode) {
+                LogMessage("GetProcessInfo failed (Process Name = %s)", name);
             } else {
                 LogMessage("GetProcessInfo failed (Process ID = %d, Error Code = %d)", static_cast<int>(processId),
                            static_cast<int>(result));
@@ -186,7 +177,10 @@ int GetProcessesData(char* record, const char* outputPath)
         } catch (...) {
             // A half-built record must not reach standard output at the end of the run.
             std::memset(record, 0, RECORD_BUFFER_SIZE);
-            LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
+            if (listMode)
+                LogMessage("GetProcessInfo generated exception (Process Name = %s)", name);
+            else
+                LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
         }
     }
     std::fclose(output);
