@@ -35,20 +35,13 @@ int MapAndCopyValue(HANDLE file, const char* key, std::string& value, HANDLE* ma
     *view = static_cast<const char*>(MapViewOfFile(*mapping, FILE_MAP_READ, 0, 0, 0));
     if (*view == nullptr)
         return -5;
-
+    // The mapping takes the file's size when it is made, not the size read
+    // before: a file cut down in between gives a shorter view. The view's
+    // own extent is what may be read.
+    MEMORY_BASIC_INFORMATION region = {};
+    std::size_t viewBytes = VirtualQuery(*view, &region, sizeof region) != 0 ? region.RegionSize : 0;
     // A file of 2 GiB or more gives a negative count, in which nothing is found.
-    int count = static_cast<int>(size.LowPart);
-    int offset = FindInBuffer(*view, count, key);
-    if (offset < 0)
-        return -6;
-    int start = NextStringOffset(*view, count, offset);
-    if (start < 0)
-        return -7;
-    const char* begin = *view + start;
-    const void* end = std::memchr(begin, '\0', static_cast<std::size_t>(count - start));
-    std::size_t length = end ? static_cast<const char*>(end) - begin : static_cast<std::size_t>(count - start);
-    value.assign(begin, length);
-    return 0;
+    return FindPerfDataValue(*view, viewBytes, static_cast<int>(size.LowPart), key, value);
 }
 
 void ReleasePerfData(const char* view, HANDLE mapping, HANDLE file)
@@ -66,9 +59,12 @@ std::string GetPerfDataDir()
 {
     char userName[USER_NAME_SIZE] = {};
     DWORD userNameSize = USER_NAME_SIZE;
+    // Without the user name there is no directory to look in; a name relative
+    // to the current directory would let a file planted there pass for a
+    // process's command.
     if (!GetUserNameA(userName, &userNameSize)) {
         ReportUserNameError();
-        return "noname_error";
+        return std::string();
     }
     const char* temp = std::getenv("TEMP");
     if (temp == nullptr)
@@ -108,6 +104,24 @@ int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::
     }
     ReleasePerfData(view, mapping, file);
     return code;
+}
+
+int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value)
+{
+    int count = reportedSize;
+    if (count > 0 && static_cast<std::size_t>(count) > viewBytes)
+        count = static_cast<int>(viewBytes);
+    int offset = FindInBuffer(view, count, key);
+    if (offset < 0)
+        return -6;
+    int start = NextStringOffset(view, count, offset);
+    if (start < 0)
+        return -7;
+    const char* begin = view + start;
+    const void* end = std::memchr(begin, '\0', static_cast<std::size_t>(count - start));
+    std::size_t length = end ? static_cast<const char*>(end) - begin : static_cast<std::size_t>(count - start);
+    value.assign(begin, length);
+    return 0;
 }
 
 int FindInBuffer(const char* data, int size, const char* key)

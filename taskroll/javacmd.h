@@ -10,7 +10,7 @@
 void GetJavaCommandLine(DWORD processId, std::string& command);
 
 // "<TEMP>\hsperfdata_<user name>\" (the process id is appended to it), or
-// "noname_error" when the user name cannot be read, or empty when TEMP is not set.
+// empty when the user name cannot be read or TEMP is not set: no lookup then.
 std::string GetPerfDataDir();
 
 // Copies the string that follows the NUL-terminated name holding `key` into
@@ -19,6 +19,11 @@ std::string GetPerfDataDir();
 // -4 mapping not created (an empty file), -5 view not mapped,
 // -6 key not found, -7 nothing follows the key's name.
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value);
+
+// The search and the copy of ReadPerfDataValue over a mapped view of
+// `viewBytes` readable bytes, of a file whose size was read as `reportedSize`.
+// Nothing past the view is read, whatever size was reported. 0, -6 or -7.
+int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value);
 
 // Offset of the first occurrence of `key` that leaves at least one byte of the
 // buffer after it, or -1.

@@ -13,18 +13,120 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
 
-constexpr DWORD MAX_PROCESSES = 1024;
+constexpr std::size_t PROCESS_TABLE_START = 1024;
 constexpr DWORD MAX_MODULES = 1024;
+
+enum ModuleFile { MODULE_MISSING, MODULE_NOT_ON_DISK, MODULE_PRESENT };
 
 // The system's last error for a failed call, never 0: a failure must not read as success.
 DWORD FailureCode()
 {
     DWORD error = GetLastError();
     return error != 0 ? error : 1;
+}
+
+// The 32-bit build on 64-bit Windows sees System32 through WOW64 redirection,
+// that is SysWOW64, where a file of the same name is another program or none.
+// The file a record describes is the one the process runs, so its checks and
+// reads see the native file system; every other file TaskRoll opens keeps the
+// view it started with. Redirection is per thread, and TaskRoll has one.
+PVOID BeginNativeView()
+{
+    PVOID previous = nullptr;
+#if !defined(_WIN64)
+    static const bool wow64 = [] {
+        BOOL value = FALSE;
+        return IsWow64Process(GetCurrentProcess(), &value) && value;
+    }();
+    if (wow64)
+        Wow64DisableWow64FsRedirection(&previous);
+#endif
+    return previous;
+}
+
+void EndNativeView(PVOID previous)
+{
+#if !defined(_WIN64)
+    if (previous != nullptr)
+        Wow64RevertWow64FsRedirection(previous);
+#else
+    (void)previous;
+#endif
+}
+
+// Whether the path names something to describe. A device or a pipe answers a
+// read only when it has data, maybe never, so it is never opened for reading:
+// an open without any access right asks it nothing and tells its type.
+ModuleFile CheckModuleFile(const char* path)
+{
+    if (_access(path, 0) != 0)
+        return MODULE_MISSING;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return MODULE_PRESENT;  // a file all the same: described as far as it can be read
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return MODULE_MISSING;  // gone since it was found
+        default:
+            return MODULE_NOT_ON_DISK;  // a console without a console, a busy pipe
+        }
+    }
+    DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_DISK ? MODULE_PRESENT : MODULE_NOT_ON_DISK;
+}
+
+// True when `path` converts to the ANSI code page without a character lost.
+bool ToAnsi(const wchar_t* path, char* ansiPath)
+{
+    BOOL lossy = FALSE;
+    bool utf8 = GetACP() == CP_UTF8;  // holds every character, and refuses the lossy-check arguments
+    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, ansiPath,
+                                     static_cast<int>(PATH_BUFFER_SIZE), nullptr, utf8 ? nullptr : &lossy);
+    return length > 0 && !lossy;
+}
+
+// The executable's path in the ANSI code page that every later step works in.
+// A path the code page cannot hold (a profile named in Cyrillic on a Western
+// machine) takes its short form, which is ASCII where the volume keeps short
+// names, and is not expanded back. Without one, the lossy form stands and the
+// file is then not found.
+void GetAnsiModulePath(const wchar_t* path, char* modulePath)
+{
+    PVOID view = nullptr;
+    if (ToAnsi(path, modulePath)) {
+        view = BeginNativeView();
+        GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
+        EndNativeView(view);
+        return;
+    }
+    wchar_t shortPath[PATH_BUFFER_SIZE] = {};
+    view = BeginNativeView();
+    DWORD length = GetShortPathNameW(path, shortPath, PATH_BUFFER_SIZE);
+    EndNativeView(view);
+    if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
+        LogMessage("%s: the full path is outside the ANSI code page; its short path is used", modulePath);
+        return;
+    }
+    std::memset(modulePath, 0, PATH_BUFFER_SIZE);
+    WideCharToMultiByte(CP_ACP, 0, path, -1, modulePath, static_cast<int>(PATH_BUFFER_SIZE) - 1, nullptr, nullptr);
+    LogMessage("%s: the path is outside the ANSI code page and has no short path", modulePath);
+}
+
+// The image path as the process tells it to a handle with limited access.
+bool QueryImagePath(HANDLE process, wchar_t* path)
+{
+    DWORD size = PATH_BUFFER_SIZE;
+    return QueryFullProcessImageNameW(process, 0, path, &size) != 0;
 }
 
 }  // namespace
@@ -35,6 +137,8 @@ void replaceAllDelims(char* record)
     for (char* c = record; *c != '\0'; ++c) {
         if (*c == '$')
             *c = 'S';
+        else if (*c == '\r' || *c == '\n')
+            *c = ' ';
     }
 }
 
@@ -53,16 +157,26 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
 {
     LogTrace("GetModuleInfo");
-    if (_access(modulePath, 0) != 0) {
+    PVOID view = BeginNativeView();
+    ModuleFile file = CheckModuleFile(modulePath);
+    EndNativeView(view);
+    if (file == MODULE_NOT_ON_DISK)
+        LogMessage("%s: not a file on disk (a device or a pipe); it is not read", modulePath);
+    if (file != MODULE_PRESENT) {
         LogMessage("%s: module not found", modulePath);
         return 1;
     }
     LogMessage("Processing module %s", modulePath);
 
+    // One read of the resource serves both strings.
+    VersionResource resource;
+    view = BeginNativeView();
+    ReadVersionResource(modulePath, &resource);
+    EndNativeView(view);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
-    GetVersionInfo("FileVersion", version, modulePath, "unknown_version");
-    GetVersionInfo("FileDescription", description, modulePath, "unknown_description");
+    GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
+    GetVersionInfo("FileDescription", description, modulePath, resource, "unknown_description");
 
     // A Java program shows its Java command instead of the launcher's path;
     // without a command (no file, no value, an empty one) the path stays, so
@@ -91,44 +205,82 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     LogTrace("GetProcessInfo");
     LogMessage("GetProcessInfo started (Process ID = %d)", static_cast<int>(processId));
 
-    HMODULE modules[MAX_MODULES] = {};
-    DWORD moduleBytes = 0;
+    wchar_t path[PATH_BUFFER_SIZE] = {};
+    DWORD error = 0;
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
     if (process == nullptr) {
-        DWORD error = FailureCode();
+        error = FailureCode();
         LogMessage("OpenProcess failed");
-        return error;
+    } else {
+        HMODULE modules[MAX_MODULES] = {};
+        DWORD moduleBytes = 0;
+        if (!EnumProcessModules(process, modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
+            error = FailureCode();
+            LogMessage("EnumProcessModules failed");
+        } else if (GetModuleFileNameExW(process, modules[0], path, PATH_BUFFER_SIZE) == 0) {
+            // The first module is the process's executable.
+            LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
+            if (!QueryImagePath(process, path)) {
+                error = FailureCode();
+                CloseHandle(process);
+                return error;
+            }
+        }
     }
 
-    char modulePath[PATH_BUFFER_SIZE] = {};
-    if (!EnumProcessModules(process, modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
-        DWORD error = FailureCode();
-        LogMessage("EnumProcessModules failed");
-        CloseHandle(process);
-        return error;
-    }
-
-    // The first module is the process's executable.
-    if (GetModuleFileNameExA(process, modules[0], modulePath, PATH_BUFFER_SIZE) == 0) {
-        LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
-        DWORD pathSize = PATH_BUFFER_SIZE;
-        if (!QueryFullProcessImageNameA(process, 0, modulePath, &pathSize)) {
-            DWORD error = FailureCode();
-            CloseHandle(process);
+    if (error != 0) {
+        // Without the right to read its memory (another user's process, a
+        // service, a protected process) or its modules (a 64-bit process seen
+        // from the 32-bit build), a process still tells its image path to a
+        // handle with limited access; the handle already open has that access.
+        LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
+        HANDLE limited = process != nullptr ? process : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        bool found = limited != nullptr && QueryImagePath(limited, path);
+        if (limited != nullptr && limited != process)
+            CloseHandle(limited);
+        if (!found) {
+            if (process != nullptr)
+                CloseHandle(process);
             return error;
         }
     }
-    GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
 
-    DWORD result = static_cast<DWORD>(GetModuleInfo(modulePath, record, processId));
-    CloseHandle(process);
+    char modulePath[PATH_BUFFER_SIZE] = {};
+    GetAnsiModulePath(path, modulePath);
+    DWORD result = 0;
+    try {
+        result = static_cast<DWORD>(GetModuleInfo(modulePath, record, processId));
+    } catch (...) {
+        if (process != nullptr)
+            CloseHandle(process);
+        throw;
+    }
+    if (process != nullptr)
+        CloseHandle(process);
     return result;
+}
+
+bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCount)
+{
+    std::vector<DWORD> table(initialCount > 0 ? initialCount : 1);
+    for (;;) {
+        DWORD tableBytes = static_cast<DWORD>(table.size() * sizeof(DWORD));
+        DWORD returnedBytes = 0;
+        if (!EnumProcesses(table.data(), tableBytes, &returnedBytes))
+            return false;
+        // A full table may have cut the list short; only a table with room to spare holds it all.
+        if (returnedBytes < tableBytes) {
+            table.resize(returnedBytes / sizeof(DWORD));
+            processIds->swap(table);
+            return true;
+        }
+        table.assign(table.size() * 2, 0);
+    }
 }
 
 int GetProcessesData(char* record, const char* outputPath)
 {
     LogTrace("GetProcessesData");
-    DWORD processIds[MAX_PROCESSES] = {};
     // A name list read from the input file replaces the running processes.
     std::size_t nameCount = GetNameCount();
     bool listMode = nameCount > 0;
@@ -136,26 +288,31 @@ int GetProcessesData(char* record, const char* outputPath)
     FILE* output = std::fopen(outputPath, "w");
     if (output == nullptr) {
         LogMessage("Failed to open output process list file: nError %d", errno);
-        return 0;
+        return RUN_OUTPUT_NOT_OPENED;
     }
 
+    std::vector<DWORD> processIds;
     std::size_t count = nameCount;
     if (!listMode) {
-        DWORD returnedBytes = 0;
-        if (!EnumProcesses(processIds, sizeof processIds, &returnedBytes)) {
+        bool enumerated = false;
+        try {
+            enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
+        } catch (const std::bad_alloc&) {
+        }
+        if (!enumerated) {
             LogMessage("Failed to enumerate processes");
             std::fclose(output);
-            return 0;
+            return RUN_ENUMERATION_FAILED;
         }
-        count = returnedBytes / sizeof(DWORD);
+        count = processIds.size();
     }
     DWORD ownId = GetCurrentProcessId();
 
-    for (std::size_t i = 0; i < count; ++i) {
+    int outcome = RUN_LISTED;
+    for (std::size_t i = 0; i < count && outcome == RUN_LISTED; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
         // In list mode no process is opened: the listed file itself is
-        // described, with process id 0. A list may hold more names than the
-        // id table has entries, so the table is read in enumeration mode only.
+        // described, with process id 0.
         const char* name = listMode ? GetName(i) : nullptr;
         DWORD processId = listMode ? 0 : processIds[i];
         if (!listMode && processId == ownId) {
@@ -167,7 +324,12 @@ int GetProcessesData(char* record, const char* outputPath)
                                     : GetProcessInfo(processId, record);
             if (result == 0) {
                 AppendBounded(record, RECORD_BUFFER_SIZE, "\n");
-                std::fputs(record, output);
+                // A failed write (a full disk) ends the listing: what follows
+                // could not be written either, and the file is incomplete.
+                if (std::fputs(record, output) < 0) {
+                    LogMessage("Failed to write output process list file: nError %d", errno);
+                    outcome = RUN_OUTPUT_NOT_WRITTEN;
+                }
             } else if (listMode) {
                 LogMessage("GetProcessInfo failed (Process Name = %s)", name);
             } else {
@@ -183,6 +345,14 @@ int GetProcessesData(char* record, const char* outputPath)
                 LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
         }
     }
-    std::fclose(output);
-    return 0;
+    // The last records may still sit in the stream's buffer: only the close
+    // tells whether they reached the disk.
+    if (std::fclose(output) != 0 && outcome == RUN_LISTED) {
+        LogMessage("Failed to write output process list file: nError %d", errno);
+        outcome = RUN_OUTPUT_NOT_WRITTEN;
+    }
+    // Standard output repeats the last record written, and this one was not.
+    if (outcome != RUN_LISTED)
+        std::memset(record, 0, RECORD_BUFFER_SIZE);
+    return outcome;
 }

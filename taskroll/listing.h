@@ -2,16 +2,37 @@
 // The listing: one process record per running process, written to processes.dat.
 #include <windows.h>
 
-// Always 0; failures are logged and the listing goes on with the next process.
+#include <cstddef>
+#include <vector>
+
+// Why a run produced no listing, which is also TaskRoll's exit code; 0 when it did.
+enum RunFailure {
+    RUN_LISTED = 0,
+    RUN_CURRENT_DIRECTORY_TOO_LONG = 1,
+    RUN_ICONS_DIRECTORY_FAILED = 2,
+    RUN_OUTPUT_NOT_OPENED = 3,
+    RUN_OUTPUT_NOT_WRITTEN = 4,
+    RUN_ENUMERATION_FAILED = 5,
+};
+
+// Writes the listing to `outputPath`. RUN_LISTED when it was written, even if
+// single processes could not be read (they are logged); otherwise what made
+// the listing fail. After a failed write the record buffer is empty.
 int GetProcessesData(char* record, const char* outputPath);
 // 0 when a record was built into `record`; otherwise a nonzero error code.
 DWORD GetProcessInfo(DWORD processId, char* record);
 // 0 when a record was built into `record`; 1 when the module file does not exist.
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId);
-// Replaces every '$' of the record by 'S', so that the record's own '$' ends it.
+// Replaces every '$' of the record by 'S', so that the record's own '$' ends
+// it, and every CR and LF by a space, so that a record stays one line.
 void replaceAllDelims(char* record);
 
 // Builds "first<delim><delim>description" into the record buffer. The first
 // field is cut when the whole record, with its '$', line end and NUL, would not
 // fit RECORD_BUFFER_SIZE.
 void AssembleRecord(char* record, const char* firstField, const char* description);
+
+// The ids of the running processes, in the system's order. The table starts
+// with `initialCount` entries and doubles until the system leaves part of it
+// unused, so no process is cut off. False when the enumeration fails.
+bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCount);

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -123,6 +124,32 @@ bool BuildOutputPaths()
            AppendBounded(s_outputPath, sizeof s_outputPath, "\\processes.dat");
 }
 
+// The current directory however long it is, for the message that it is too long.
+std::string CurrentDirectory()
+{
+    std::string directory(GetCurrentDirectoryA(0, nullptr), '\0');
+    DWORD length = directory.empty() ? 0 : GetCurrentDirectoryA(static_cast<DWORD>(directory.size()), &directory[0]);
+    directory.resize(length < directory.size() ? length : 0);
+    return directory;
+}
+
+// A run that produced no listing ends with its own exit code and one line on
+// standard error that names the cause and the path, so that a caller does not
+// take an old processes.dat for this run's result.
+int ReportFailure(int failure, const std::string& path)
+{
+    static const char* const causes[] = {
+        "",
+        "the current directory is too long for the output file path",
+        "cannot create the icons directory",
+        "cannot open the output file",
+        "cannot write the output file",
+        "cannot enumerate the running processes; the output file is left empty",
+    };
+    std::fprintf(stderr, "TaskRoll: %s: %s\n", causes[failure], path.c_str());
+    return failure;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -136,23 +163,23 @@ int main(int argc, char* argv[])
         // Never fall back to the drive root: list nothing instead.
         LogMessage("Current directory is too long for the output file path; nothing is listed");
         FreeLogFile();
-        return 0;
+        return ReportFailure(RUN_CURRENT_DIRECTORY_TOO_LONG, CurrentDirectory());
     }
 
     if (s_iconFlag && GetFileAttributesA(s_iconsPath) == INVALID_FILE_ATTRIBUTES &&
         !CreateDirectoryA(s_iconsPath, nullptr)) {
         LogMessage("Unable to create icons subdirectory");
         FreeLogFile();
-        return 0;
+        return ReportFailure(RUN_ICONS_DIRECTORY_FAILED, s_iconsPath);
     }
 
     // From here on "\n" on standard output stays a single byte.
     _setmode(_fileno(stdout), _O_BINARY);
     std::memset(s_record, 0, sizeof s_record);
-    GetProcessesData(s_record, s_outputPath);
+    int failure = GetProcessesData(s_record, s_outputPath);
     // The record of the last process handled, if it yielded one.
     std::fputs(s_record, stdout);
     LogMessage("TaskRoll Terminated");
     FreeLogFile();
-    return 0;
+    return failure == RUN_LISTED ? 0 : ReportFailure(failure, s_outputPath);
 }

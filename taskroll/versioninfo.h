@@ -1,10 +1,35 @@
 #pragma once
-// Strings from the version resource of a module file.
+// Strings from the version resource of a module file. The resource is read
+// once per file; every string is then taken from that one block, and only
+// from bytes that lie inside the resource as read.
+#include <cstddef>
+#include <vector>
 
-// Reads the string table entry `name` of the file's version resource into
-// `output` (PATH_BUFFER_SIZE bytes), or the default text when there is none.
-// Nonzero when the string was found.
-int GetVersionInfo(const char* name, char* output, const char* path, const char* defaultText);
+// What reading a file's version resource gave.
+enum VersionResourceState {
+    VERSION_NONE,        // the file has no version resource (or its size cannot be read)
+    VERSION_UNREADABLE,  // it has one, but it could not be read (no memory, read failure)
+    VERSION_READ,
+};
+
+struct VersionResource {
+    VersionResourceState state = VERSION_NONE;
+    std::vector<unsigned char> block;  // as the system returned it, zero-filled beyond what it wrote
+    std::size_t length = 0;            // bytes of the block that the walk may use
+    bool wide = true;                  // UTF-16 keys and strings; false: the old 8-bit layout
+    bool damaged = false;              // some node overstates its room or lacks its terminator
+};
+
+// Reads the version resource of the file at `path` once and checks the layout
+// of every node that a string query walks through. A damaged resource is
+// logged once; what lies inside its bytes stays usable.
+void ReadVersionResource(const char* path, VersionResource* resource);
+
+// Reads the string table entry `name` from the resource of the file `path`
+// into `output` (PATH_BUFFER_SIZE bytes), or the default text when there is
+// none. Nonzero when the string was found.
+int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,
+                   const char* defaultText);
 
 // Bounded printf into `buffer`; a text that does not fit is cut to size - 1
 // characters. Returns the number of characters written, NUL excluded.

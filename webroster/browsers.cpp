@@ -38,6 +38,18 @@ std::wstring TextOfData(const BYTE* data, DWORD dataBytes)
     return text.substr(0, text.find(L'\0'));
 }
 
+// A CR or LF inside a name or a value would split the browser's line, and
+// standard output's text mode would even turn an LF into a line end of its
+// own; each becomes a space.
+std::wstring OnOneLine(std::wstring text)
+{
+    for (wchar_t& c : text) {
+        if (c == L'\r' || c == L'\n')
+            c = L' ';
+    }
+    return text;
+}
+
 }  // namespace
 
 std::vector<std::wstring> GetSubKeyNames(HKEY key)
@@ -88,10 +100,10 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
 {
     // Each key is opened by its full path from the hive's root: a browser
     // removed since its name was read gets its line, with "null" in both fields.
-    std::wstring line = name + L"|";
+    std::wstring line = OnOneLine(name) + L"|";
     HKEY client = nullptr;
     if (RegOpenKeyExW(hive, (LIST_KEY_PATH + name + L"\\").c_str(), 0, READ_64_BIT_VIEW, &client) == ERROR_SUCCESS) {
-        line += GetDefaultValue(client);
+        line += OnOneLine(GetDefaultValue(client));
         RegCloseKey(client);
     } else {
         line += L"null";
@@ -100,7 +112,7 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
     HKEY command = nullptr;
     std::wstring commandPath = LIST_KEY_PATH + name + L"\\shell\\open\\command\\";
     if (RegOpenKeyExW(hive, commandPath.c_str(), 0, READ_64_BIT_VIEW, &command) == ERROR_SUCCESS) {
-        std::wstring value = GetDefaultValue(command);
+        std::wstring value = OnOneLine(GetDefaultValue(command));
         RegCloseKey(command);
         // A command that starts with a quote is taken as already quoted, even
         // without a closing one; any other, an empty one included, is quoted here.

@@ -1,13 +1,14 @@
 // The command line and the run as a whole, seen from outside: TaskRoll.exe runs
 // as a child process in a fresh directory; its standard output, processes.dat
 // and debug log are compared byte for byte.
-#include "bench.h"
+#include "rig.h"
 
 #include <algorithm>
+#include <iostream>
 
-using bench::BANNER;
-using bench::EndsWith;
-using bench::Trace;
+using rig::BANNER;
+using rig::EndsWith;
+using rig::Trace;
 
 namespace {
 
@@ -46,7 +47,7 @@ void ExpectLastRecordOnStdout(const testkit::RunResult& run, const std::string& 
     std::string expected;
     if (last("GetProcessInfo started") > std::max({last("Skipping current process"), last("GetProcessInfo failed"),
                                                    last("GetProcessInfo generated exception")})) {
-        std::vector<std::string> lines = bench::Lines(listing);
+        std::vector<std::string> lines = rig::Lines(listing);
         ASSERT_FALSE(lines.empty());
         expected = lines.back() + "\n";
     }
@@ -89,21 +90,21 @@ TEST(CommandLine, OptionValues)
     const std::string waiterPath = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.arguments));
-        bench::Bench bench;
-        testkit::RunResult run = bench.Run(c.arguments);
-        std::string listing = bench.Read(L"processes.dat");
+        rig::Rig rig;
+        testkit::RunResult run = rig.Run(c.arguments);
+        std::string listing = rig.Read(L"processes.dat");
         std::string d = c.delimiter;
         EXPECT_NE(("\n" + listing).find("\n" + waiterPath + d + d + "unknown_description$\r\n"), std::string::npos)
             << testkit::Escape(listing);
         if (c.name == nullptr) {
-            EXPECT_FALSE(testkit::FileExists(bench.dir / L"taskroll.log"));
+            EXPECT_FALSE(testkit::FileExists(rig.dir / L"taskroll.log"));
             continue;
         }
-        std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
+        std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
         std::string head = BANNER + Trace("ExtractParamValue", c.parameterTraces);
         head += "T: Delimeter is set to '" + std::string(c.name) + "'\r\n";
         head += "T: Extracting process names from file: " + c.inputPath + "\r\n";
-        EXPECT_BYTES(head, bench::UpTo(log, "Extracting process names"));
+        EXPECT_BYTES(head, rig::UpTo(log, "Extracting process names"));
         EXPECT_TRUE(EndsWith(log, TERMINATED)) << testkit::Escape(log);
         ExpectLastRecordOnStdout(run, listing, log);
     }
@@ -126,16 +127,16 @@ TEST(CommandLine, UsageEndsTheRun)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.arguments));
-        bench::Bench bench;
-        testkit::WriteBytes(bench.dir / L"processes.dat", SENTINEL);
-        testkit::RunResult run = bench.Run(c.arguments);
+        rig::Rig rig;
+        testkit::WriteBytes(rig.dir / L"processes.dat", SENTINEL);
+        testkit::RunResult run = rig.Run(c.arguments);
         EXPECT_BYTES(USAGE, run.out);
-        EXPECT_BYTES(SENTINEL, bench.Read(L"processes.dat"));
-        EXPECT_FALSE(testkit::FileExists(bench.dir / L"ico"));
+        EXPECT_BYTES(SENTINEL, rig.Read(L"processes.dat"));
+        EXPECT_FALSE(testkit::FileExists(rig.dir / L"ico"));
         if (c.log.empty())
-            EXPECT_FALSE(testkit::FileExists(bench.dir / L"taskroll.log"));
+            EXPECT_FALSE(testkit::FileExists(rig.dir / L"taskroll.log"));
         else
-            EXPECT_BYTES(c.log, bench::Normalized(bench.Read(L"taskroll.log")));
+            EXPECT_BYTES(c.log, rig::Normalized(rig.Read(L"taskroll.log")));
     }
 }
 
@@ -144,18 +145,18 @@ TEST(CommandLine, IconDirectoryIsEnsured)
     enum Setup { NO_ENTRY, A_DIRECTORY, A_FILE };
     for (Setup setup : {NO_ENTRY, A_DIRECTORY, A_FILE}) {
         SCOPED_TRACE(setup);
-        bench::Bench bench;
-        const std::wstring ico = bench.dir / L"ico";
+        rig::Rig rig;
+        const std::wstring ico = rig.dir / L"ico";
         if (setup == A_DIRECTORY)
             CreateDirectoryW(ico.c_str(), nullptr);
         if (setup == A_FILE)
             testkit::WriteBytes(ico, "not a directory");
-        testkit::WriteBytes(bench.dir / L"processes.dat", SENTINEL);
-        bench.Run(L"/icon");
+        testkit::WriteBytes(rig.dir / L"processes.dat", SENTINEL);
+        rig.Run(L"/icon");
         DWORD attributes = GetFileAttributesW(ico.c_str());
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, setup != A_FILE);
-        std::string listing = bench.Read(L"processes.dat");
+        std::string listing = rig.Read(L"processes.dat");
         EXPECT_NE(listing, SENTINEL);
         EXPECT_FALSE(listing.empty());
     }
@@ -171,14 +172,15 @@ TEST(CommandLine, IconCreationFailureListsNothing)
     const std::wstring dir = testkit::Sibling(L"icofail");
     if (!testkit::FileExists(dir) || testkit::FileExists(dir + L"\\ico"))
         GTEST_SKIP() << "no directory where \"ico\" cannot be made (only a Wine test build lays one)";
-    bench::Bench bench;
+    rig::Rig rig;
     const std::wstring output = dir + L"\\processes.dat";
     testkit::WriteBytes(output, SENTINEL);
-    testkit::RunResult run = bench.Run(L"/debuglog /icon", dir);
+    testkit::RunResult run = rig.Run(L"/debuglog /icon", dir, 2);
     EXPECT_BYTES("", run.out);
+    EXPECT_BYTES("TaskRoll: cannot create the icons directory: " + testkit::Narrow(dir) + "\\ico\r\n", run.err);
     EXPECT_BYTES(SENTINEL, testkit::ReadBytes(output));
     DeleteFileW(output.c_str());
-    std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
+    std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
     EXPECT_TRUE(EndsWith(log, "T: Unable to create icons subdirectory\r\n" + Trace("FreeLogFile")))
         << testkit::Escape(log);
     EXPECT_EQ(log.find("GetProcessesData"), std::string::npos);
@@ -192,8 +194,8 @@ TEST(CommandLine, CurrentDirectoryTooLong)
 {
     for (std::size_t length : {245u, 246u, 258u}) {
         SCOPED_TRACE(length);
-        bench::Bench bench;
-        std::wstring cwd = bench.dir.Path();
+        rig::Rig rig;
+        std::wstring cwd = rig.dir.Path();
         while (cwd.size() < length) {
             cwd += L"\\" + std::wstring(std::min<std::size_t>(length - cwd.size() - 1, 40), L'd');
             ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + cwd).c_str(), nullptr));
@@ -201,9 +203,14 @@ TEST(CommandLine, CurrentDirectoryTooLong)
         ASSERT_EQ(cwd.size(), length);
         const std::wstring root = cwd.substr(0, 3) + L"processes.dat";
         const std::string rootBefore = LastWrite(root);
-        bench.Run(L"/debuglog", cwd);
-        std::string log = bench::Normalized(bench.Read(L"taskroll.log"));
         const bool fits = length + 14 < 260;
+        testkit::RunResult run = rig.Run(L"/debuglog", cwd, fits ? 0 : 1);
+        if (!fits) {
+            EXPECT_BYTES("TaskRoll: the current directory is too long for the output file path: " +
+                             testkit::Narrow(cwd) + "\r\n",
+                         run.err);
+        }
+        std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
         EXPECT_EQ(testkit::FileExists(cwd + L"\\processes.dat"), fits);
         EXPECT_EQ(LastWrite(root), rootBefore);
         std::string end = fits ? TERMINATED
@@ -215,14 +222,61 @@ TEST(CommandLine, CurrentDirectoryTooLong)
 
 TEST(CommandLine, OwnProcessNeverListed)
 {
-    bench::Bench bench;
-    bench.Run(L"/debuglog");
-    EXPECT_EQ(bench.Read(L"processes.dat").find(testkit::Narrow(bench.exe)), std::string::npos);
-    std::string log = bench.Read(L"taskroll.log");
+    rig::Rig rig;
+    rig.Run(L"/debuglog");
+    EXPECT_EQ(rig.Read(L"processes.dat").find(testkit::Narrow(rig.exe)), std::string::npos);
+    std::string log = rig.Read(L"taskroll.log");
     const std::string skip = "Skipping current process (ID = ";
     std::size_t at = log.find(skip);
     ASSERT_NE(at, std::string::npos) << testkit::Escape(log);
     EXPECT_EQ(log.find(skip, at + 1), std::string::npos);
     std::string id = log.substr(at + skip.size(), log.find(')', at) - at - skip.size());
     EXPECT_EQ(log.find("GetProcessInfo started (Process ID = " + id + ")"), std::string::npos);
+}
+
+// Runs that cannot produce their listing end with a code of their own and one
+// line on standard error that names the cause and the path; standard output
+// stays empty. The full disk is a Unix link to /dev/full that the test build
+// lays down: Wine writes through it and is refused for want of space. Windows
+// has no such file and skips those cases. A process enumeration that fails
+// cannot be had on either.
+TEST(CommandLine, FailedRunsSayWhy)
+{
+    const std::wstring fullDisk = testkit::Sibling(L"diskfull");
+    const struct {
+        const char* what;
+        int names;  // listed files: one record fits the stream's buffer, many do not
+        DWORD code;
+        const char* cause;
+    } cases[] = {
+        {"output path is a directory", 1, 3, "cannot open the output file"},
+        {"disk full at the close", 1, 4, "cannot write the output file"},
+        {"disk full while listing", 300, 4, "cannot write the output file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rig::Rig rig;
+        std::wstring workDir = rig.dir.Path();
+        if (c.code == 3) {
+            ASSERT_TRUE(CreateDirectoryW((rig.dir / L"processes.dat").c_str(), nullptr));
+        } else if (testkit::FileExists(fullDisk + L"\\processes.dat")) {
+            workDir = fullDisk;
+        } else {
+            std::cout << "skipped: no full disk to write to (only a Wine test build lays one)\n";
+            continue;
+        }
+        std::string list;
+        for (int i = 0; i < c.names; ++i)
+            list += testkit::Narrow(rig.exe) + "\r\n";
+        testkit::WriteBytes(rig.dir / L"list.txt", list);
+        testkit::RunResult run = rig.Run(L"/debuglog /file:" + (rig.dir / L"list.txt"), workDir, c.code);
+        EXPECT_BYTES("", run.out);
+        EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::Narrow(workDir) + "\\processes.dat\r\n",
+                     run.err);
+        std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
+        const char* failure = c.code == 3 ? "Failed to open output process list file: nError 13"
+                                          : "Failed to write output process list file: nError 28";
+        EXPECT_TRUE(rig::InOrder(log, {failure, "TaskRoll Terminated"}));
+        EXPECT_EQ(log.find("Failed to", log.find(failure) + 1), std::string::npos) << testkit::Escape(log);
+    }
 }

@@ -1,12 +1,12 @@
 // The debug log: what TaskRoll runs leave in it, and the writer itself, which
 // this test program opens beside its own executable.
-#include "bench.h"
+#include "rig.h"
 #include "debuglog.h"
 
 #include <cstring>
 
-using bench::BANNER;
-using bench::Trace;
+using rig::BANNER;
+using rig::Trace;
 
 static const std::string EARLIER = "a line of an earlier run\r\n";
 
@@ -14,13 +14,13 @@ static const std::string EARLIER = "a line of an earlier run\r\n";
 // second "/debuglog" opens nothing more.
 TEST(DebugLog, RunsAppend)
 {
-    bench::Bench bench;
-    testkit::WriteBytes(bench.dir / L"taskroll.log", EARLIER);
-    bench.Run(L"/debuglog /?");
-    bench.Run(L"/debuglog /debuglog /?");
+    rig::Rig rig;
+    testkit::WriteBytes(rig.dir / L"taskroll.log", EARLIER);
+    rig.Run(L"/debuglog /?");
+    rig.Run(L"/debuglog /debuglog /?");
     const std::string end = Trace("ShowUsage") + Trace("FreeLogFile");
     EXPECT_BYTES(EARLIER + BANNER + Trace("ExtractParamValue", 2) + end + BANNER + Trace("ExtractParamValue", 4) + end,
-                 bench::Normalized(bench.Read(L"taskroll.log")));
+                 rig::Normalized(rig.Read(L"taskroll.log")));
 }
 
 // The log stays as it was when the run has no "/debuglog", and when another
@@ -29,27 +29,27 @@ TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
 {
     for (const wchar_t* arguments : {L"", L"/debuglog"}) {
         SCOPED_TRACE(testkit::Narrow(arguments));
-        bench::Bench bench;
-        const std::wstring log = bench.dir / L"taskroll.log";
+        rig::Rig rig;
+        const std::wstring log = rig.dir / L"taskroll.log";
         testkit::WriteBytes(log, EARLIER);
         HANDLE holder = INVALID_HANDLE_VALUE;
         if (std::wstring(arguments) == L"/debuglog")
             holder = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        testkit::RunResult run = bench.Run(arguments);
+        testkit::RunResult run = rig.Run(arguments);
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
-        EXPECT_BYTES(EARLIER, bench.Read(L"taskroll.log"));
-        EXPECT_NE(bench.Read(L"processes.dat").find("$\r\n"), std::string::npos);
+        EXPECT_BYTES(EARLIER, rig.Read(L"taskroll.log"));
+        EXPECT_NE(rig.Read(L"processes.dat").find("$\r\n"), std::string::npos);
     }
 }
 
 // Arguments reach the log as data, never as a format.
 TEST(DebugLog, ArgumentsAreNotFormats)
 {
-    bench::Bench bench;
-    bench.Run(L"/debuglog /file:%s%d%n");
-    EXPECT_TRUE(bench::InOrder(bench::Normalized(bench.Read(L"taskroll.log")),
+    rig::Rig rig;
+    rig.Run(L"/debuglog /file:%s%d%n");
+    EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                {"Delimeter is set to 'TAB'", "Extracting process names from file: %s%d%n",
                                 "TaskRoll Terminated"}));
 }
@@ -68,15 +68,15 @@ TEST(DebugLog, LiesBesideTheExecutable)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.name));
-        bench::Bench bench;
-        const std::wstring dir = bench.dir / c.directory;
+        rig::Rig rig;
+        const std::wstring dir = rig.dir / c.directory;
         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-        ASSERT_TRUE(testkit::CopyTo(bench.exe, dir + L"\\" + c.name));
-        testkit::RunResult run = testkit::RunTool(dir + L"\\" + c.name, L"/debuglog", bench.dir.Path());
+        ASSERT_TRUE(testkit::CopyTo(rig.exe, dir + L"\\" + c.name));
+        testkit::RunResult run = testkit::RunTool(dir + L"\\" + c.name, L"/debuglog", rig.dir.Path());
         EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_TRUE(testkit::FileExists(bench.dir / L"processes.dat"));
+        EXPECT_TRUE(testkit::FileExists(rig.dir / L"processes.dat"));
         std::wstring found;
-        for (const std::wstring& where : {bench.dir.Path(), dir}) {
+        for (const std::wstring& where : {rig.dir.Path(), dir}) {
             WIN32_FIND_DATAW entry;
             HANDLE find = FindFirstFileW((where + L"\\*.log").c_str(), &entry);
             if (find != INVALID_HANDLE_VALUE) {
@@ -144,7 +144,7 @@ TEST(DebugLog, WriterLines)
     std::string log = testkit::ReadBytes(path);
     EXPECT_BYTES(BANNER + "T: " + a + "\r\nT: " + b.substr(0, 1011) + "\r\nT: " + c.substr(0, 1011) +
                      "\r\nT: %s%d%n\r\n" + Trace("WriterLines") + Trace("FreeLogFile"),
-                 bench::Normalized(log));
-    for (const std::string& line : bench::Lines(log))
+                 rig::Normalized(log));
+    for (const std::string& line : rig::Lines(log))
         EXPECT_LE(line.size() + 2, 1023u);
 }

@@ -3,13 +3,14 @@
 // GetUserNameA does not fail there, whatever the environment says; nor a file
 // that opens but whose size cannot be read (-2): every file that opens
 // reports one, on Wine as on Windows.
-#include "bench.h"
+#include "rig.h"
 #include "javacmd.h"
 #include "testkit.h"
 
 #include <winioctl.h>
 
 #include <cstdlib>
+#include <cstring>
 
 using namespace std::string_literals;
 
@@ -158,15 +159,15 @@ TEST(JavaCommand, PathFromTempUserAndProcessId)
 
 TEST(JavaCommand, RecordOfJavawProcess)
 {
-    bench::Bench bench;  // its directory is also the TEMP of the runs
-    TempVariable variable(testkit::Narrow(bench.dir.Path()).c_str());
-    std::string perfDir = testkit::Narrow(bench.dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
+    rig::Rig rig;  // its directory is also the TEMP of the runs
+    TempVariable variable(testkit::Narrow(rig.dir.Path()).c_str());
+    std::string perfDir = testkit::Narrow(rig.dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
     ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
 
     testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
     std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
     std::string upper = javaw.substr(0, javaw.size() - 9) + "JAVAW.EXE";
-    testkit::WriteBytes(bench.dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
+    testkit::WriteBytes(rig.dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
     const std::string sample = testkit::ReadBytes(testkit::Sibling(L"hsperfdata-sample.bin"));
     auto line = [](const std::string& first) { return first + "\t\tunknown_description$\r\n"; };
 
@@ -188,12 +189,43 @@ TEST(JavaCommand, RecordOfJavawProcess)
             if (!c.perfData.empty())
                 testkit::WriteBytes(testkit::Widen(perfDir + id), c.perfData);
         }
-        bench.Run(c.arguments);
-        std::string listing = bench.Read(L"processes.dat");
+        rig.Run(c.arguments);
+        std::string listing = rig.Read(L"processes.dat");
         if (c.arguments.empty()) {
             EXPECT_NE(listing.find(c.expected), std::string::npos) << c.what << "\n" << testkit::Escape(listing);
         } else {
             EXPECT_BYTES(c.expected, listing) << c.what;
         }
     }
+}
+
+// A file cut down between its size query and its mapping gives a view shorter
+// than the size first read, and nothing past the view may be read. The view
+// here is one page, followed by a page that faults on any access.
+TEST(JavaCommand, ViewShorterThanReportedSize)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize;
+    char* view = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(view, nullptr);
+    DWORD previous = 0;
+    ASSERT_TRUE(VirtualProtect(view + page, page, PAGE_NOACCESS, &previous));
+    const struct {
+        std::string tail;  // the last bytes of the view
+        int code;
+        std::string value;
+    } cases[] = {
+        {"javaCommand\0Main to the end of the view"s, 0, "Main to the end of the view"},
+        {"javaCommand\0"s, -7, ""},
+        {"javaComm"s, -6, ""},
+    };
+    for (const auto& c : cases) {
+        std::memset(view, 'x', page);
+        std::memcpy(view + page - c.tail.size(), c.tail.data(), c.tail.size());
+        std::string value = "untouched";
+        EXPECT_EQ(FindPerfDataValue(view, page, static_cast<int>(2 * page + 100), "javaCommand", value), c.code);
+        EXPECT_BYTES(c.code == 0 ? c.value : "untouched", value);
+    }
+    VirtualFree(view, 0, MEM_RELEASE);
 }

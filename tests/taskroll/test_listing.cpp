@@ -1,21 +1,58 @@
 // Process records: fixture processes with crafted version resources are found
 // in a real listing, and the record buffer's edge is checked in the unit.
-#include "bench.h"
+#include "rig.h"
 #include "listing.h"
 #include "settings.h"
 
+#include <io.h>
+
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
 // Every line is a record: not empty, and its only "$" is its last byte.
 void ExpectOnlyRecords(const std::string& listing)
 {
-    for (const std::string& line : bench::Lines(listing)) {
+    for (const std::string& line : rig::Lines(listing)) {
         ASSERT_FALSE(line.empty()) << testkit::Escape(listing);
         EXPECT_EQ(line.find('$'), line.size() - 1) << testkit::Escape(line);
     }
 }
+
+// The one record of a listing whose first field is `path`; "" when there is none or more.
+std::string RecordOf(const std::string& listing, const std::string& path)
+{
+    std::string record;
+    int found = 0;
+    for (const std::string& line : rig::Lines(listing)) {
+        if (line.compare(0, path.size() + 1, path + "\t") == 0) {
+            record = line;
+            ++found;
+        }
+    }
+    return found == 1 ? record : "";
+}
+
+// Lets a 32-bit test program reach the real System32 on 64-bit Windows; does
+// nothing elsewhere.
+struct NativeFileSystem {
+    PVOID previous = nullptr;
+    bool off = false;
+    NativeFileSystem()
+    {
+        BOOL wow64 = FALSE;
+        if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64)
+            off = Wow64DisableWow64FsRedirection(&previous) != 0;
+    }
+    ~NativeFileSystem()
+    {
+        if (off)
+            Wow64RevertWow64FsRedirection(previous);
+    }
+};
 
 }  // namespace
 
@@ -36,18 +73,19 @@ TEST(Listing, FixtureRecords)
         {L"fx_delims.exe", L"run", L"/delim:COMMA", ",", "A,B;C\tD"},
         {L"fx_delims.exe", L"run", L"/delim:SEMIC", ";", "A,B;C\tD"},
         {L"fx_percent.exe", L"run", L"", "\t", "100% %s %d %n"},
-        {L"fx_len259.exe", L"run", L"", "\t", bench::Digits(259)},
-        {L"fx_len300.exe", L"run", L"", "\t", bench::Digits(259)},
+        {L"fx_len259.exe", L"run", L"", "\t", rig::Digits(259)},
+        {L"fx_len300.exe", L"run", L"", "\t", rig::Digits(259)},
         {L"fx_order1.exe", L"run", L"", "\t", "Deutsch"},
         {L"fx_order2.exe", L"run", L"", "\t", "English"},
         {L"fx_versiononly.exe", L"run", L"", "\t", "unknown_description"},
         {L"fx_notranslation.exe", L"run", L"", "\t", "unknown_description"},
+        {L"fx_crlf.exe", L"run", L"", "\t", "Line one  Line two three "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testkit::Narrow(c.fixture) + " " + testkit::Narrow(c.arguments));
-        bench::Bench bench;
-        ASSERT_TRUE(CreateDirectoryW((bench.dir / c.directory).c_str(), nullptr));
-        const std::wstring fixture = bench.dir / (std::wstring(c.directory) + L"\\" + c.fixture);
+        rig::Rig rig;
+        ASSERT_TRUE(CreateDirectoryW((rig.dir / c.directory).c_str(), nullptr));
+        const std::wstring fixture = rig.dir / (std::wstring(c.directory) + L"\\" + c.fixture);
         ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(c.fixture), fixture));
         std::string path = testkit::Narrow(fixture);
         for (char& byte : path)
@@ -55,14 +93,14 @@ TEST(Listing, FixtureRecords)
         std::string listing;
         {
             testkit::FixtureProcess running(fixture);
-            bench.Run(c.arguments);
-            listing = bench.Read(L"processes.dat");
+            rig.Run(c.arguments);
+            listing = rig.Read(L"processes.dat");
         }
         ExpectOnlyRecords(listing);
         std::string d = c.delimiter;
         std::string expected = path + d + d + c.description + "$";
         int found = 0;
-        for (const std::string& line : bench::Lines(listing)) {
+        for (const std::string& line : rig::Lines(listing)) {
             if (line.compare(0, path.size() + 1, path + d) == 0) {
                 EXPECT_BYTES(expected, line);
                 ++found;
@@ -79,19 +117,19 @@ TEST(Listing, FixtureRecords)
 // to be had under Wine either: it reads every process's path.
 TEST(Listing, ExecutableGoneGivesNoLine)
 {
-    bench::Bench bench;
-    const std::wstring before = bench.dir / L"before", after = bench.dir / L"after";
+    rig::Rig rig;
+    const std::wstring before = rig.dir / L"before", after = rig.dir / L"after";
     ASSERT_TRUE(CreateDirectoryW(before.c_str(), nullptr));
     ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"waiter.exe"), before + L"\\waiter.exe"));
     testkit::FixtureProcess running(before + L"\\waiter.exe");
     if (!MoveFileW(before.c_str(), after.c_str()))
         GTEST_SKIP() << "the directory of a running program cannot be renamed here";
-    bench.Run(L"/debuglog");
-    std::string listing = bench.Read(L"processes.dat");
+    rig.Run(L"/debuglog");
+    std::string listing = rig.Read(L"processes.dat");
     ExpectOnlyRecords(listing);
-    EXPECT_EQ(listing.find(testkit::Narrow(bench.dir.Path())), std::string::npos) << testkit::Escape(listing);
+    EXPECT_EQ(listing.find(testkit::Narrow(rig.dir.Path())), std::string::npos) << testkit::Escape(listing);
     std::string id = std::to_string(running.Id());
-    EXPECT_TRUE(bench::InOrder(bench::Normalized(bench.Read(L"taskroll.log")),
+    EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                {"GetProcessInfo started (Process ID = " + id + ")",
                                 testkit::Narrow(before) + "\\waiter.exe: module not found",
                                 "GetProcessInfo failed (Process ID = " + id + ", Error Code = 1)"}));
@@ -128,4 +166,149 @@ TEST(Listing, AssembleRecordCutsTheFirstField)
         EXPECT_LE(std::strlen(record) + 3, RECORD_BUFFER_SIZE);
     }
     std::strcpy(g_fieldDelimiter, "\t");
+}
+
+// Every build lists every process, and the same record for it: the 32-bit
+// TaskRoll cannot read a 64-bit process's modules and asks for its image path
+// instead. Each TaskRoll lists a running fixture of each architecture.
+//
+// Not shown here: a process that refuses PROCESS_QUERY_INFORMATION and
+// PROCESS_VM_READ (another user's, a service, a protected process) but tells
+// its path to PROCESS_QUERY_LIMITED_INFORMATION takes the same way from the
+// failed OpenProcess; Wine opens every process with any access.
+TEST(Listing, BothBuildsGiveTheSameRecords)
+{
+    const std::wstring otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
+    const std::wstring otherFixture = rig::OtherBuild(L"fx_order1.exe");
+    if (otherTaskRoll.empty() || otherFixture.empty())
+        GTEST_SKIP() << "the other architecture's build is not beside this one";
+    testkit::TempDir fixtures;
+    for (const std::wstring& source : {testkit::Sibling(L"fx_order1.exe"), otherFixture}) {
+        // Each runs from a directory of its own, so that its path names it alone.
+        const std::wstring dir = fixtures / (source == otherFixture ? L"other" : L"own");
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        const std::wstring fixture = dir + L"\\fx_order1.exe";
+        ASSERT_TRUE(testkit::CopyTo(source, fixture));
+        testkit::FixtureProcess running(fixture);
+        const std::string path = testkit::Narrow(fixture);
+        for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
+            SCOPED_TRACE(testkit::Narrow(source) + " listed by " + testkit::Narrow(taskRoll));
+            rig::Rig rig(taskRoll);
+            rig.Run(L"");
+            EXPECT_BYTES(path + "\t\tDeutsch$", RecordOf(rig.Read(L"processes.dat"), path));
+        }
+    }
+}
+
+// On 64-bit Windows the 32-bit build sees System32 through WOW64 redirection,
+// where a file of the same name is another program. With a 64-bit fixture in
+// System32 and a 32-bit twin of another description in SysWOW64, every build
+// describes the System32 file, listed by name and running.
+TEST(Listing, System32IsTheNativeFile)
+{
+    const bool wide = sizeof(void*) == 8;
+    const std::wstring native = wide ? testkit::Sibling(L"fx_order1.exe") : rig::OtherBuild(L"fx_order1.exe");
+    const std::wstring twin = wide ? rig::OtherBuild(L"fx_order2.exe") : testkit::Sibling(L"fx_order2.exe");
+    const std::wstring otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
+    if (native.empty() || twin.empty() || otherTaskRoll.empty())
+        GTEST_SKIP() << "the other architecture's build is not beside this one";
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring system32 = std::wstring(windows) + L"\\system32\\taskroll_twin.exe";
+    const std::wstring syswow64 = std::wstring(windows) + L"\\syswow64\\taskroll_twin.exe";
+    if (!testkit::FileExists(std::wstring(windows) + L"\\syswow64"))
+        GTEST_SKIP() << "not a 64-bit Windows";
+    {
+        NativeFileSystem view;
+        if (!testkit::CopyTo(native, system32) || !testkit::CopyTo(twin, syswow64))
+            GTEST_SKIP() << "System32 cannot be written here (not an administrator)";
+    }
+    const std::string path = testkit::Narrow(system32);
+    const std::string record = path + "\t\tDeutsch$";
+    {
+        std::unique_ptr<testkit::FixtureProcess> running;
+        {
+            NativeFileSystem view;
+            running.reset(new testkit::FixtureProcess(system32));
+        }
+        for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
+            SCOPED_TRACE(testkit::Narrow(taskRoll));
+            rig::Rig rig(taskRoll);
+            testkit::WriteBytes(rig.dir / L"list.txt", path + "\r\n");
+            rig.Run(L"/file:list.txt");
+            EXPECT_BYTES(record + "\r\n", rig.Read(L"processes.dat"));
+            rig.Run(L"");
+            EXPECT_BYTES(record, RecordOf(rig.Read(L"processes.dat"), path));
+        }
+    }
+    NativeFileSystem view;
+    for (const std::wstring& file : {system32, syswow64}) {
+        for (int attempt = 0; attempt < 50 && !DeleteFileW(file.c_str()); ++attempt)
+            Sleep(100);
+    }
+}
+
+// A process run from a directory whose name the ANSI code page cannot hold is
+// listed by its short path, which names the same file.
+TEST(Listing, PathOutsideTheCodePageTakesItsShortForm)
+{
+    rig::Rig rig;
+    const std::wstring dir = rig.dir / L"\u041f\u0440\u0438\u0432\u0435\u0442 \u4e16\u754c";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    const std::wstring fixture = dir + L"\\fx_order1.exe";
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), fixture));
+    wchar_t shortPath[MAX_PATH] = {};
+    GetShortPathNameW(fixture.c_str(), shortPath, MAX_PATH);
+    const std::string path = testkit::Narrow(shortPath);
+    if (path.empty() || path.find('?') != std::string::npos)
+        GTEST_SKIP() << "this volume keeps no short names";
+    {
+        testkit::FixtureProcess running(fixture);
+        rig.Run(L"/debuglog");
+    }
+    EXPECT_BYTES(path + "\t\tDeutsch$", RecordOf(rig.Read(L"processes.dat"), path));
+    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
+                             {path + ": the full path is outside the ANSI code page; its short path is used",
+                              "Processing module " + path}));
+}
+
+// The id table starts small here and must grow until every process fits.
+TEST(Listing, ProcessTableGrowsUntilEveryIdFits)
+{
+    testkit::FixtureProcess first(testkit::Sibling(L"waiter.exe")), second(testkit::Sibling(L"waiter.exe"));
+    std::vector<DWORD> ids;
+    ASSERT_TRUE(EnumerateProcessIds(&ids, 1));
+    EXPECT_GT(ids.size(), 3u);
+    for (DWORD id : {GetCurrentProcessId(), first.Id(), second.Id()})
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), id), 1) << id;
+}
+
+// Devices and pipes answer a read only when they have data: a listed one is
+// never read (the run would wait forever), only logged, and gives no line.
+TEST(Listing, DevicesAndPipesAreNeverRead)
+{
+    const std::string pipeName = "\\\\.\\pipe\\taskroll_list_" + std::to_string(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    rig::Rig rig;
+    const std::wstring waiter = rig.dir / L"waiter.exe";
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"waiter.exe"), waiter));
+    const std::vector<std::string> devices = {"COM1", "AUX", "NUL", "CONIN$", "\\\\.\\COM1", pipeName};
+    std::string list;
+    for (const std::string& name : devices)
+        list += name + "\r\n";
+    testkit::WriteBytes(rig.dir / L"list.txt", list + testkit::Narrow(waiter) + "\r\n");
+    rig.Run(L"/debuglog /file:list.txt");
+    CloseHandle(pipe);
+    EXPECT_BYTES(testkit::Narrow(waiter) + "\t\tunknown_description$\r\n", rig.Read(L"processes.dat"));
+    const std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
+    for (const std::string& name : devices) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> lines = {name + ": module not found", "GetProcessInfo failed (Process Name = " + name + ")"};
+        // Whatever this system says exists among them is a device: TaskRoll must say why it skips it.
+        if (_access(name.c_str(), 0) == 0)
+            lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
+        EXPECT_TRUE(rig::InOrder(log, lines));
+    }
 }

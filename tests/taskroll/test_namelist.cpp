@@ -1,4 +1,4 @@
-#include "bench.h"
+#include "rig.h"
 #include "namelist.h"
 #include "settings.h"
 #include "testkit.h"
@@ -33,13 +33,13 @@ struct Outcome {
     std::string log;
 };
 
-// TaskRoll.exe run in the bench's directory with the debug log, which then lands there too.
-Outcome RunTaskRoll(bench::Bench& bench, const std::wstring& arguments)
+// TaskRoll.exe run in the rig's directory with the debug log, which then lands there too.
+Outcome RunTaskRoll(rig::Rig& rig, const std::wstring& arguments)
 {
     Outcome run;
-    run.result = bench.Run(L"/debuglog " + arguments);
-    run.listing = bench.Read(L"processes.dat");
-    run.log = bench.Read(L"taskroll.log");
+    run.result = rig.Run(L"/debuglog " + arguments);
+    run.listing = rig.Read(L"processes.dat");
+    run.log = rig.Read(L"taskroll.log");
     return run;
 }
 
@@ -78,14 +78,17 @@ TEST(NameList, LineEndsBlanksAndLimits)
 
 TEST(NameList, ListedPathsAreDescribed)
 {
-    bench::Bench bench;
-    std::string self = testkit::Narrow(bench.exe);
-    std::string missing = testkit::Narrow(bench.dir / L"missing.exe");
-    testkit::WriteBytes(bench.dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
-    Outcome run = RunTaskRoll(bench, L"/file:list.txt");
+    rig::Rig rig;
+    std::string self = testkit::Narrow(rig.exe);
+    std::string missing = testkit::Narrow(rig.dir / L"missing.exe");
+    testkit::WriteBytes(rig.dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
+    Outcome run = RunTaskRoll(rig, L"/file:list.txt");
 
     char description[PATH_BUFFER_SIZE] = {};
-    GetVersionInfo("FileDescription", description, testkit::Narrow(testkit::Sibling(L"TaskRoll.exe")).c_str(), "");
+    const std::string path = testkit::Narrow(testkit::Sibling(L"TaskRoll.exe"));
+    VersionResource resource;
+    ReadVersionResource(path.c_str(), &resource);
+    GetVersionInfo("FileDescription", description, path.c_str(), resource, "");
     // The own executable is described like any other listed file, and twice when listed twice.
     std::string line = self + "\t\t" + description + "$";
     EXPECT_BYTES(line + "\r\n" + line + "\r\n", run.listing);
@@ -110,10 +113,10 @@ TEST(NameList, FailuresAreLogged)
          "Too long line found in the input file", true},
     };
     for (const auto& c : cases) {
-        bench::Bench bench;
+        rig::Rig rig;
         if (!c.listFile.empty())
-            testkit::WriteBytes(bench.dir / L"list.txt", c.listFile);
-        Outcome run = RunTaskRoll(bench, c.arguments);
+            testkit::WriteBytes(rig.dir / L"list.txt", c.listFile);
+        Outcome run = RunTaskRoll(rig, c.arguments);
         EXPECT_TRUE(Logged(run.log, c.message)) << c.what << "\n" << run.log;
         // Without names the running processes are listed; with them, only the names before the long line.
         if (c.listMode) {

@@ -4,7 +4,7 @@
 // only through a privilege that Wine's token lacks too. Nor does Wine guard
 // other users' or services' processes, so it cannot show that the enabled
 // privilege opens them; and OpenProcessToken on the own process never fails.
-#include "bench.h"
+#include "rig.h"
 #include "debuglog.h"
 #include "privilege.h"
 #include "testkit.h"
@@ -81,16 +81,16 @@ TEST(Privilege, SetprivRunsOnceAfterTheNameList)
         {L"/debuglog /? /setpriv", 0},
     };
     for (const auto& c : cases) {
-        bench::Bench bench;
-        auto run = bench.Run(c.arguments);
-        std::string log = bench.Read(L"taskroll.log");
+        rig::Rig rig;
+        auto run = rig.Run(c.arguments);
+        std::string log = rig.Read(L"taskroll.log");
         std::string what = testkit::Narrow(c.arguments) + "\n" + log;
         EXPECT_EQ(Count(log, ": Setting previleges...\r\n"), c.runs) << what;
         EXPECT_EQ(Count(log, ": Required previleges have been set\r\n") + Count(log, ": Failed to set previleges\r\n"),
                   c.runs) << what;
         bool usage = run.out.find("USAGE:") == 0;
         // The run goes on to the listing whatever the outcome.
-        EXPECT_EQ(testkit::FileExists(bench.dir / L"processes.dat"), !usage) << what;
+        EXPECT_EQ(testkit::FileExists(rig.dir / L"processes.dat"), !usage) << what;
         if (c.runs == 1) {
             std::size_t setting = log.find("Setting previleges...");
             EXPECT_LT(log.find(">>>> Function: GetTaskRollFromFile"), setting) << what;

@@ -1,13 +1,14 @@
 // Version strings read from the fixture programs' crafted resources, with the
 // lines each call adds to the debug log (this test program keeps one beside
 // itself for the whole run).
-#include "bench.h"
+#include "rig.h"
 #include "debuglog.h"
 #include "settings.h"
 #include "versioninfo.h"
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
@@ -33,16 +34,16 @@ std::string NewLogLines()
     std::string log = testkit::ReadBytes(LOG_PATH);
     std::string added = log.substr(std::min(seen, log.size()));
     seen = log.size();
-    return bench::Normalized(added);
+    return rig::Normalized(added);
 }
 
 std::string Extracted(const std::string& path, const std::string& name, const std::string& text)
 {
-    return bench::Trace("FormatString") + "T: Extracted file version from file '" + path + "' (section '" + name +
+    return rig::Trace("FormatString") + "T: Extracted file version from file '" + path + "' (section '" + name +
            "'): " + text + "\r\n";
 }
 
-const std::string DIGITS_259 = bench::Digits(259);
+const std::string DIGITS_259 = rig::Digits(259);
 
 }  // namespace
 
@@ -74,28 +75,30 @@ TEST(VersionInfo, StringSelection)
         const char* fallback = std::strcmp(c.name, "FileVersion") == 0 ? "unknown_version" : "unknown_description";
         char output[PATH_BUFFER_SIZE];
         std::memset(output, 'x', sizeof output);
-        int result = GetVersionInfo(c.name, output, path.c_str(), fallback);
+        VersionResource resource;
+        ReadVersionResource(path.c_str(), &resource);
+        EXPECT_FALSE(resource.damaged);
+        int result = GetVersionInfo(c.name, output, path.c_str(), resource, fallback);
         EXPECT_EQ(result != 0, c.found);
         ASSERT_LT(strnlen(output, sizeof output), sizeof output);
         EXPECT_BYTES(c.output, output);
-        std::string log = bench::Trace("GetVersionInfo");
+        std::string log = rig::Trace("GetVersionInfo");
         for (const std::string& text : c.extracted)
             log += Extracted(path, c.name, text);
         EXPECT_BYTES(log, NewLogLines());
     }
 }
 
-TEST(VersionInfo, NoResourceOrNoPath)
+TEST(VersionInfo, NoResource)
 {
     const std::string path = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
     char output[PATH_BUFFER_SIZE] = "untouched";
+    VersionResource resource;
+    ReadVersionResource(path.c_str(), &resource);
     NewLogLines();
-    EXPECT_EQ(GetVersionInfo("FileDescription", output, nullptr, "unknown_description"), 0);
-    EXPECT_BYTES("untouched", output);
-    EXPECT_BYTES(bench::Trace("GetVersionInfo"), NewLogLines());
-    EXPECT_EQ(GetVersionInfo("FileVersion", output, path.c_str(), "unknown_version"), 0);
+    EXPECT_EQ(GetVersionInfo("FileVersion", output, path.c_str(), resource, "unknown_version"), 0);
     EXPECT_BYTES("unknown_version", output);
-    EXPECT_BYTES(bench::Trace("GetVersionInfo") + "T: Failed to extract version information from file '" + path +
+    EXPECT_BYTES(rig::Trace("GetVersionInfo") + "T: Failed to extract version information from file '" + path +
                      "' (section 'FileVersion')\r\n",
                  NewLogLines());
 }
@@ -120,5 +123,178 @@ TEST(VersionInfo, FormatStringCutsAtSizeMinusOne)
         ASSERT_LT(strnlen(buffer, sizeof buffer), sizeof buffer);
         EXPECT_BYTES(c.text.substr(0, 259), buffer);
         EXPECT_EQ(buffer[PATH_BUFFER_SIZE], 'x');
+    }
+}
+
+namespace {
+
+// A node of an intact UTF-16 version resource, as offsets into the resource.
+struct ResourceNode {
+    std::size_t start, end, room;  // room: what its parent leaves it, from its start
+    std::size_t keyNul, value, valueNul;  // valueNul: the first NUL unit of a text value, or 0
+    bool text;
+};
+
+std::size_t Align4(std::size_t offset)
+{
+    return (offset + 3) & ~std::size_t{3};
+}
+
+unsigned Word16(const std::string& bytes, std::size_t at)
+{
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+
+void PutWord16(std::string& bytes, std::size_t at, unsigned value)
+{
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>(value >> 8 & 0xFF);
+}
+
+void WalkResource(const std::string& res, std::size_t start, std::size_t parentEnd, std::vector<ResourceNode>* nodes)
+{
+    for (; start + 6 <= parentEnd && Word16(res, start) != 0; start = Align4(start + Word16(res, start))) {
+        ResourceNode node{start, start + Word16(res, start), parentEnd - start, start + 6, 0, 0,
+                          Word16(res, start + 4) == 1};
+        while (Word16(res, node.keyNul) != 0)
+            node.keyNul += 2;
+        node.value = Align4(node.keyNul + 2);
+        std::size_t valueEnd = node.value + Word16(res, start + 2) * (node.text ? 2 : 1);
+        for (std::size_t at = node.value; node.text && node.valueNul == 0 && at < valueEnd; at += 2)
+            node.valueNul = Word16(res, at) == 0 ? at : 0;
+        nodes->push_back(node);
+        WalkResource(res, Align4(valueEnd), node.end, nodes);
+    }
+}
+
+// What a record may show of a file's resource bytes: its UTF-16 text in the
+// ANSI code page and, for a resource read in the old 8-bit layout, its raw
+// bytes, both with the record's own replacements made.
+std::vector<std::string> TextsHeldBy(const std::string& res)
+{
+    std::wstring wide;
+    for (std::size_t at = 0; at + 1 < res.size(); at += 2)
+        wide += static_cast<wchar_t>(Word16(res, at));
+    std::vector<std::string> texts = {testkit::Narrow(wide), res};
+    for (std::string& text : texts)
+        for (char& c : text)
+            c = c == '$' ? 'S' : c == '\r' || c == '\n' ? ' ' : c;
+    return texts;
+}
+
+}  // namespace
+
+// Damaged version resources listed in one run: a length that overstates its
+// room, a missing terminator or a flipped type word must not make TaskRoll
+// read past the block, put bytes into a record that the file does not hold,
+// or crash and so leave the whole listing empty.
+TEST(VersionInfo, DamagedResourcesAreReadSafely)
+{
+    const std::string original = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    const std::size_t base = original.find(testkit::Utf16Bytes(L"VS_VERSION_INFO")) - 6;
+    ASSERT_LT(base, original.size());
+    const std::string intact = original.substr(base, Word16(original, base));
+    std::vector<ResourceNode> nodes;
+    WalkResource(intact, 0, intact.size(), &nodes);
+    ASSERT_EQ(nodes.size(), 9u);  // root, StringFileInfo, 2 tables, 3 strings, VarFileInfo, Translation
+    const ResourceNode& translation = nodes[8];
+    const ResourceNode& deutsch = nodes[6];  // the FileDescription of the last translation
+
+    std::mt19937 rng(20240611);
+    const auto hostile = [&](std::size_t room) {
+        const unsigned values[] = {0, 1, 5, static_cast<unsigned>(room + 1), 0xFFFF, rng() & 0xFFFF};
+        return values[rng() % 6] & 0xFFFF;
+    };
+    // Each named case still holds an intact FileDescription, which must be read
+    // as it stands; the damage must be logged.
+    const struct {
+        const char* what;
+        std::size_t at;
+        unsigned word;
+        std::string description;
+    } named[] = {
+        {"Translation value of 0xFFFF bytes", translation.start + 2, 0xFFFF, "Deutsch"},
+        {"root length 0xFFFF", 0, 0xFFFF, "Deutsch"},
+        {"root length 8 bytes over the resource", 0, static_cast<unsigned>(intact.size() + 8), "Deutsch"},
+        {"FileDescription without its NUL", deutsch.valueNul, 'X', "DeutschX"},
+    };
+    const std::size_t COPIES = 300;
+    std::vector<std::string> resources, mutations, paths;
+    rig::Rig rig;
+    std::string list;
+    for (std::size_t i = 0; i < COPIES; ++i) {
+        std::string res = intact, what;
+        if (i < std::size(named)) {
+            PutWord16(res, named[i].at, named[i].word);
+            what = named[i].what;
+        }
+        for (std::size_t n = i < std::size(named) ? 0 : 1 + rng() % 3; n > 0; --n) {
+            const ResourceNode& node = nodes[rng() % nodes.size()];
+            const unsigned unit = 1 + rng() % 0xFFFF;  // anything but a NUL
+            std::size_t at = node.start;
+            switch (rng() % 6) {
+            case 0:
+                PutWord16(res, at, hostile(node.room));
+                what += " wLength";
+                break;
+            case 1:
+                PutWord16(res, at += 2, hostile((node.end - node.value) / (node.text ? 2 : 1)));
+                what += " wValueLength";
+                break;
+            case 2:
+                PutWord16(res, at = node.keyNul, unit);
+                what += " key NUL";
+                break;
+            case 3:
+                PutWord16(res, at = node.valueNul ? node.valueNul : node.keyNul, unit);
+                what += " value NUL";
+                break;
+            case 4:
+                res[at = rng() % res.size()] = static_cast<char>(rng());
+                what += " byte";
+                break;
+            default:
+                at += 4;
+                PutWord16(res, at, rng() % 3 ? Word16(res, at) ^ 1 : rng() & 0xFFFF);
+                what += " wType";
+            }
+            what += "@" + std::to_string(at) + "=" + std::to_string(Word16(res, at & ~std::size_t{1}));
+        }
+        std::string copy = original;
+        copy.replace(base, res.size(), res);
+        const std::wstring path = rig.dir / (L"dmg" + std::to_wstring(i) + L".exe");
+        testkit::WriteBytes(path, copy);
+        paths.push_back(testkit::Narrow(path));
+        resources.push_back(res);
+        mutations.push_back(what);
+        list += paths.back() + "\r\n";
+    }
+    testkit::WriteBytes(rig.dir / L"list.txt", list);
+    rig.Run(L"/debuglog /file:list.txt");
+
+    const std::string output = rig.Read(L"processes.dat");
+    const std::vector<std::string> records = rig::Lines(output);
+    ASSERT_EQ(records.size(), COPIES);
+    ASSERT_TRUE(rig::EndsWith(output, "\r\n"));
+    const std::string log = rig.Read(L"taskroll.log");
+    for (std::size_t i = 0; i < COPIES; ++i) {
+        SCOPED_TRACE(paths[i] + ":" + mutations[i]);
+        const std::string& record = records[i];
+        const std::string head = paths[i] + "\t\t";
+        ASSERT_EQ(record.compare(0, head.size(), head), 0) << testkit::Escape(record);
+        ASSERT_TRUE(record.back() == '$' && record.find_first_of("$\r\n") == record.size() - 1)
+            << testkit::Escape(record);
+        const std::string description = record.substr(head.size(), record.size() - 1 - head.size());
+        EXPECT_LE(description.size(), 259u);
+        const std::vector<std::string> texts = TextsHeldBy(resources[i]);
+        EXPECT_TRUE(description == "unknown_description" ||
+                    std::any_of(texts.begin(), texts.end(),
+                                [&](const std::string& text) { return text.find(description) != std::string::npos; }))
+            << testkit::Escape(description);
+        if (i < std::size(named)) {
+            EXPECT_BYTES(named[i].description, description);
+            const std::string damaged = "Damaged version resource in file '" + paths[i] + "': only its intact parts";
+            EXPECT_NE(log.find(damaged), std::string::npos) << "no line \"" << damaged << "\" in the log";
+        }
     }
 }

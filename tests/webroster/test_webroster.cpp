@@ -164,8 +164,9 @@ TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
         {L"NoDisplay", unset, true, Sz(L"C:\\d.exe"), L"NoDisplay||\"C:\\d.exe\"\r\n"},
         {L"Caf\u00e9", Sz(L"\u20ac \U0001F310"), true, Sz(L"C:\\\u00e9.exe"),
          L"Caf\u00e9|\u20ac \U0001F310|\"C:\\\u00e9.exe\"\r\n"},
-        // A line feed inside a value goes out as CR LF like a line end; a CR stays as it is.
-        {L"Lines", Sz(L"one\ntwo\rthree\r\nfour"), false, unset, L"Lines|one\r\ntwo\rthree\r\r\nfour|\"null\"\r\n"},
+        // Every CR and LF inside a name or a value is a space: one browser, one line.
+        {L"Lines", Sz(L"one\ntwo\rthree\r\nfour"), false, unset, L"Lines|one two three  four|\"null\"\r\n"},
+        {L"Line\rKey\n", Sz(L"K"), true, Sz(L"\"C:\\k.exe\"\r\n-new\n"), L"Line Key |K|\"C:\\k.exe\"  -new \r\n"},
         // Data of any type is read as UTF-16 text up to its first NUL or its end.
         {L"Expand", Sz(L"X"), true, Data(REG_EXPAND_SZ, testkit::Utf16Bytes(L"%ProgramFiles%\\x.exe") + '\0' + '\0'),
          L"Expand|X|\"%ProgramFiles%\\x.exe\"\r\n"},

@@ -8,24 +8,43 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace rig {
 
-struct Bench {
+struct Rig {
     testkit::TempDir dir;
     std::wstring exe = dir / L"TaskRoll.exe";
 
-    Bench() { EXPECT_TRUE(testkit::CopyTo(testkit::Sibling(L"TaskRoll.exe"), exe)); }
+    explicit Rig(const std::wstring& program = testkit::Sibling(L"TaskRoll.exe"))
+    {
+        EXPECT_TRUE(testkit::CopyTo(program, exe));
+    }
 
-    // Every run of TaskRoll ends with exit code 0 and writes nothing to standard error.
-    testkit::RunResult Run(const std::wstring& arguments, const std::wstring& workDir = L"")
+    // A run that lists ends with exit code 0 and writes nothing to standard
+    // error; one that cannot list ends with its own code and says why there.
+    testkit::RunResult Run(const std::wstring& arguments, const std::wstring& workDir = L"", DWORD exitCode = 0)
     {
         testkit::RunResult run = testkit::RunTool(exe, arguments, workDir.empty() ? dir.Path() : workDir);
-        EXPECT_EQ(run.exitCode, 0u) << testkit::Narrow(arguments);
-        EXPECT_BYTES("", run.err);
+        EXPECT_EQ(run.exitCode, exitCode) << testkit::Narrow(arguments);
+        if (exitCode == 0) {
+            EXPECT_BYTES("", run.err);
+        }
         return run;
     }
     std::string Read(const std::wstring& name) const { return testkit::ReadBytes(dir / name); }
 };
+
+// A program of the other architecture's build, which lies in the sibling tree
+// (build/x64/bin beside build/x86/bin); empty when that build is not there.
+inline std::wstring OtherBuild(const std::wstring& fileName)
+{
+    const std::wstring dir = testkit::ProgramDir();
+    const std::wstring own = sizeof(void*) == 8 ? L"\\x64\\bin\\" : L"\\x86\\bin\\";
+    const std::wstring other = sizeof(void*) == 8 ? L"\\x86\\bin\\" : L"\\x64\\bin\\";
+    if (dir.size() < own.size() || dir.compare(dir.size() - own.size(), own.size(), own) != 0)
+        return std::wstring();
+    std::wstring path = dir.substr(0, dir.size() - own.size()) + other + fileName;
+    return testkit::FileExists(path) ? path : std::wstring();
+}
 
 // The log with each well-formed time prefix ("HH:MM:SS: ", a valid time of
 // day) turned into "T: " and each trace line's tick count into "N". A prefix
@@ -103,4 +122,4 @@ inline std::vector<std::string> Lines(const std::string& bytes)
     return lines;
 }
 
-}  // namespace bench
+}  // namespace rig
