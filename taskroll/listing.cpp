@@ -234,7 +234,8 @@ DWORD GetProcessInfo(DWORD processId, char* record)
         // from the 32-bit build), a process still tells its image path to a
         // handle with limited access; the handle already open has that access.
         LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
-        HANDLE limited = process != nullptr ? process : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        HANDLE limited =
+            process != nullptr ? process : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
         bool found = limited != nullptr && QueryImagePath(limited, path);
         if (limited != nullptr && limited != process)
             CloseHandle(limited);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -168,69 +169,51 @@ TEST(Listing, AssembleRecordCutsTheFirstField)
     std::strcpy(g_fieldDelimiter, "\t");
 }
 
-// Every build lists every process, and the same record for it: the 32-bit
-// TaskRoll cannot read a 64-bit process's modules and asks for its image path
-// instead. Each TaskRoll lists a running fixture of each architecture.
+// Every build lists every process, with the record of the file that the
+// process runs: the 32-bit TaskRoll cannot read a 64-bit process's modules and
+// asks for its image path instead, and on 64-bit Windows it sees System32
+// through WOW64 redirection, where a file of the same name is another program.
+// Each TaskRoll lists fixtures of both architectures, and a 64-bit fixture in
+// System32 whose 32-bit twin of another description lies in SysWOW64, by name
+// and running.
 //
 // Not shown here: a process that refuses PROCESS_QUERY_INFORMATION and
 // PROCESS_VM_READ (another user's, a service, a protected process) but tells
 // its path to PROCESS_QUERY_LIMITED_INFORMATION takes the same way from the
 // failed OpenProcess; Wine opens every process with any access.
-TEST(Listing, BothBuildsGiveTheSameRecords)
+TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
 {
-    const std::wstring otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
-    const std::wstring otherFixture = rig::OtherBuild(L"fx_order1.exe");
-    if (otherTaskRoll.empty() || otherFixture.empty())
-        GTEST_SKIP() << "the other architecture's build is not beside this one";
-    testkit::TempDir fixtures;
-    for (const std::wstring& source : {testkit::Sibling(L"fx_order1.exe"), otherFixture}) {
-        // Each runs from a directory of its own, so that its path names it alone.
-        const std::wstring dir = fixtures / (source == otherFixture ? L"other" : L"own");
-        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-        const std::wstring fixture = dir + L"\\fx_order1.exe";
-        ASSERT_TRUE(testkit::CopyTo(source, fixture));
-        testkit::FixtureProcess running(fixture);
-        const std::string path = testkit::Narrow(fixture);
-        for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
-            SCOPED_TRACE(testkit::Narrow(source) + " listed by " + testkit::Narrow(taskRoll));
-            rig::Rig rig(taskRoll);
-            rig.Run(L"");
-            EXPECT_BYTES(path + "\t\tDeutsch$", RecordOf(rig.Read(L"processes.dat"), path));
-        }
-    }
-}
-
-// On 64-bit Windows the 32-bit build sees System32 through WOW64 redirection,
-// where a file of the same name is another program. With a 64-bit fixture in
-// System32 and a 32-bit twin of another description in SysWOW64, every build
-// describes the System32 file, listed by name and running.
-TEST(Listing, System32IsTheNativeFile)
-{
-    const bool wide = sizeof(void*) == 8;
-    const std::wstring native = wide ? testkit::Sibling(L"fx_order1.exe") : rig::OtherBuild(L"fx_order1.exe");
-    const std::wstring twin = wide ? rig::OtherBuild(L"fx_order2.exe") : testkit::Sibling(L"fx_order2.exe");
-    const std::wstring otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
-    if (native.empty() || twin.empty() || otherTaskRoll.empty())
+    const std::wstring own = testkit::Sibling(L"fx_order1.exe"), other = rig::OtherBuild(L"fx_order1.exe");
+    const std::wstring twin = rig::OtherBuild(L"fx_order2.exe"), otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
+    if (other.empty() || twin.empty() || otherTaskRoll.empty())
         GTEST_SKIP() << "the other architecture's build is not beside this one";
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring system32 = std::wstring(windows) + L"\\system32\\taskroll_twin.exe";
-    const std::wstring syswow64 = std::wstring(windows) + L"\\syswow64\\taskroll_twin.exe";
-    if (!testkit::FileExists(std::wstring(windows) + L"\\syswow64"))
-        GTEST_SKIP() << "not a 64-bit Windows";
-    {
-        NativeFileSystem view;
-        if (!testkit::CopyTo(native, system32) || !testkit::CopyTo(twin, syswow64))
-            GTEST_SKIP() << "System32 cannot be written here (not an administrator)";
-    }
-    const std::string path = testkit::Narrow(system32);
-    const std::string record = path + "\t\tDeutsch$";
-    {
+    const std::wstring name = L"taskroll_twin.exe";
+    testkit::TempDir dir;
+    const bool wide = sizeof(void*) == 8;
+    const struct {
+        std::wstring source, target, twinSource, twinTarget;
+    } placements[] = {
+        {own, dir / L"own.exe", L"", L""},
+        {other, dir / L"other.exe", L"", L""},
+        // Deutsch from the 64-bit build in System32, English from the 32-bit one in SysWOW64.
+        {wide ? own : other, std::wstring(windows) + L"\\system32\\" + name,
+         wide ? twin : testkit::Sibling(L"fx_order2.exe"), std::wstring(windows) + L"\\syswow64\\" + name},
+    };
+    for (const auto& p : placements) {
+        SCOPED_TRACE(testkit::Narrow(p.target));
         std::unique_ptr<testkit::FixtureProcess> running;
         {
             NativeFileSystem view;
-            running.reset(new testkit::FixtureProcess(system32));
+            if (!testkit::CopyTo(p.source, p.target) ||
+                (!p.twinSource.empty() && !testkit::CopyTo(p.twinSource, p.twinTarget))) {
+                std::cout << "skipped: " << testkit::Narrow(p.target) << " cannot be written here\n";
+                continue;
+            }
+            running.reset(new testkit::FixtureProcess(p.target));
         }
+        const std::string path = testkit::Narrow(p.target), record = path + "\t\tDeutsch$";
         for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
             SCOPED_TRACE(testkit::Narrow(taskRoll));
             rig::Rig rig(taskRoll);
@@ -240,11 +223,13 @@ TEST(Listing, System32IsTheNativeFile)
             rig.Run(L"");
             EXPECT_BYTES(record, RecordOf(rig.Read(L"processes.dat"), path));
         }
-    }
-    NativeFileSystem view;
-    for (const std::wstring& file : {system32, syswow64}) {
-        for (int attempt = 0; attempt < 50 && !DeleteFileW(file.c_str()); ++attempt)
-            Sleep(100);
+        running.reset();
+        NativeFileSystem view;
+        // Wine may hold the image of a fixture that has just ended for a moment longer.
+        for (const std::wstring& file : {p.target, p.twinTarget}) {
+            for (int attempt = 0; attempt < 50 && testkit::FileExists(file) && !DeleteFileW(file.c_str()); ++attempt)
+                Sleep(100);
+        }
     }
 }
 
@@ -305,7 +290,8 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
     const std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
     for (const std::string& name : devices) {
         SCOPED_TRACE(name);
-        std::vector<std::string> lines = {name + ": module not found", "GetProcessInfo failed (Process Name = " + name + ")"};
+        std::vector<std::string> lines = {name + ": module not found",
+                                          "GetProcessInfo failed (Process Name = " + name + ")"};
         // Whatever this system says exists among them is a device: TaskRoll must say why it skips it.
         if (_access(name.c_str(), 0) == 0)
             lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
