@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include "debuglog.h"
+#include "files.h"
 #include "javacmd.h"
 #include "namelist.h"
 #include "settings.h"
@@ -8,7 +9,6 @@
 #include "versioninfo.h"
 
 #include <psapi.h>
-#include <io.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,68 +21,11 @@ namespace {
 constexpr std::size_t PROCESS_TABLE_START = 1024;
 constexpr DWORD MAX_MODULES = 1024;
 
-enum ModuleFile { MODULE_MISSING, MODULE_NOT_ON_DISK, MODULE_PRESENT };
-
 // The system's last error for a failed call, never 0: a failure must not read as success.
 DWORD FailureCode()
 {
     DWORD error = GetLastError();
     return error != 0 ? error : 1;
-}
-
-// The 32-bit build on 64-bit Windows sees System32 through WOW64 redirection,
-// that is SysWOW64, where a file of the same name is another program or none.
-// The file a record describes is the one the process runs, so its checks and
-// reads see the native file system; every other file TaskRoll opens keeps the
-// view it started with. Redirection is per thread, and TaskRoll has one.
-PVOID BeginNativeView()
-{
-    PVOID previous = nullptr;
-#if !defined(_WIN64)
-    static const bool wow64 = [] {
-        BOOL value = FALSE;
-        return IsWow64Process(GetCurrentProcess(), &value) && value;
-    }();
-    if (wow64)
-        Wow64DisableWow64FsRedirection(&previous);
-#endif
-    return previous;
-}
-
-void EndNativeView(PVOID previous)
-{
-#if !defined(_WIN64)
-    if (previous != nullptr)
-        Wow64RevertWow64FsRedirection(previous);
-#else
-    (void)previous;
-#endif
-}
-
-// Whether the path names something to describe. A device or a pipe answers a
-// read only when it has data, maybe never, so it is never opened for reading:
-// an open without any access right asks it nothing and tells its type.
-ModuleFile CheckModuleFile(const char* path)
-{
-    if (_access(path, 0) != 0)
-        return MODULE_MISSING;
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            return MODULE_PRESENT;  // a file all the same: described as far as it can be read
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return MODULE_MISSING;  // gone since it was found
-        default:
-            return MODULE_NOT_ON_DISK;  // a console without a console, a busy pipe
-        }
-    }
-    DWORD type = GetFileType(file);
-    CloseHandle(file);
-    return type == FILE_TYPE_DISK ? MODULE_PRESENT : MODULE_NOT_ON_DISK;
 }
 
 // True when `path` converts to the ANSI code page without a character lost.
@@ -158,11 +101,11 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
 {
     LogTrace("GetModuleInfo");
     PVOID view = BeginNativeView();
-    ModuleFile file = CheckModuleFile(modulePath);
+    FileKind file = CheckFileKind(modulePath);
     EndNativeView(view);
-    if (file == MODULE_NOT_ON_DISK)
+    if (file == FILE_NOT_ON_DISK)
         LogMessage("%s: not a file on disk (a device or a pipe); it is not read", modulePath);
-    if (file != MODULE_PRESENT) {
+    if (file != FILE_ON_DISK) {
         LogMessage("%s: module not found", modulePath);
         return 1;
     }

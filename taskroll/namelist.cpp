@@ -1,6 +1,7 @@
 #include "namelist.h"
 
 #include "debuglog.h"
+#include "files.h"
 #include "settings.h"
 
 #include <cerrno>
@@ -46,6 +47,11 @@ void GetTaskRollFromFile(const char* path)
     // Windows' runtime refuses an empty path with EINVAL, Wine's with ENOENT;
     // the log must tell the same number on both.
     bool emptyPath = path == nullptr || path[0] == '\0';
+    // A device or a pipe may never end its data, and the run would wait for it.
+    if (!emptyPath && CheckFileKind(path) == FILE_NOT_ON_DISK) {
+        LogMessage("%s: the input process list file is not a file on disk (a device or a pipe); it is not read", path);
+        return;
+    }
     FILE* input = emptyPath ? nullptr : std::fopen(path, "r");
     if (input == nullptr) {
         LogMessage("Failed to open input process list file: nError %d", emptyPath ? EINVAL : errno);

@@ -297,4 +297,12 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
             lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
         EXPECT_TRUE(rig::InOrder(log, lines));
     }
+    // Nor is a device read as the list itself; the run lists the processes instead.
+    if (_access("COM1", 0) == 0) {
+        rig.Run(L"/debuglog /file:COM1");
+        EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
+                                 {"COM1: the input process list file is not a file on disk (a device or a pipe); it "
+                                  "is not read",
+                                  "TaskRoll Terminated"}));
+    }
 }
