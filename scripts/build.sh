@@ -26,3 +26,8 @@ done
 if [ -f build/x86/bin/Webroster.exe ]; then
     cp build/x86/bin/Webroster.exe dist/x86/
 fi
+# Checksums of what dist/ ships, paths relative to dist/: check them there with
+# `sha256sum -c SHA256SUMS`.
+programs=(x64/TaskRoll.exe x86/TaskRoll.exe)
+[ -f dist/x86/Webroster.exe ] && programs+=(x86/Webroster.exe)
+(cd dist && sha256sum "${programs[@]}" >SHA256SUMS)

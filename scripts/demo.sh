@@ -12,13 +12,31 @@ rm -rf "$workdir"
 mkdir -p "$workdir"
 cp dist/x64/TaskRoll.exe "$workdir/"
 
+# Shows a processes.dat. Each record is: path, TAB, (empty field), TAB,
+# description, '$', CR LF.
+show_records() {
+    printf '%-60s  %s\n' "EXECUTABLE" "DESCRIPTION"
+    tr -d '\r' <"$1" |
+        awk -F'\t' '{ sub(/\$$/, "", $3); printf "%-60s  %s\n", $1, $3 }'
+}
+
 echo "=== TaskRoll.exe (64-bit) /debuglog: processes.dat ==="
 (cd "$workdir" && wine ./TaskRoll.exe /debuglog </dev/null >stdout.bin 2>/dev/null)
-# Each record is: path, TAB, (empty field), TAB, description, '$', CR LF.
-printf '%-60s  %s\n' "EXECUTABLE" "DESCRIPTION"
-tr -d '\r' <"$workdir/processes.dat" |
-    awk -F'\t' '{ sub(/\$$/, "", $3); printf "%-60s  %s\n", $1, $3 }'
+show_records "$workdir/processes.dat"
 echo "($(wc -l <"$workdir/processes.dat") records; debug log: $workdir/taskroll.log)"
+
+echo
+echo "=== TaskRoll.exe (64-bit) /file:system32.txt: processes.dat ==="
+# List mode: TaskRoll describes the executables named in a file, one path a
+# line (CR LF), here some of Wine's own that carry a version resource.
+mkdir -p "$workdir/list"
+cp dist/x64/TaskRoll.exe "$workdir/list/"
+for name in kernel32.dll comctl32.dll explorer.exe msiexec.exe taskmgr.exe winver.exe; do
+    printf 'C:\\windows\\system32\\%s\r\n' "$name"
+done >"$workdir/list/system32.txt"
+(cd "$workdir/list" && wine ./TaskRoll.exe /file:system32.txt </dev/null >stdout.bin 2>/dev/null)
+show_records "$workdir/list/processes.dat"
+echo "($(wc -l <"$workdir/list/processes.dat") records of the $(wc -l <"$workdir/list/system32.txt") paths in $workdir/list/system32.txt)"
 
 echo
 echo "=== Webroster.exe (32-bit): registered browsers ==="

@@ -13,4 +13,33 @@ for arch in x64 x86; do
     echo "=== Tests of the $arch build ==="
     (cd "build/$arch" && ctest --output-on-failure --timeout 600) || status=1
 done
+
+echo "=== Release checksums: dist/SHA256SUMS ==="
+(cd dist && sha256sum -c SHA256SUMS) || status=1
+
+# The same commit must give the same bytes wherever it is built: build the
+# release programs afresh in another tree and compare them with dist/.
+echo "=== Reproducible release: second build in build/repro ==="
+declare -A toolchain=([x64]=x86_64 [x86]=i686) targets=([x64]=TaskRoll [x86]=TaskRoll)
+programs=(x64/TaskRoll.exe x86/TaskRoll.exe)
+if [ -f webroster/CMakeLists.txt ]; then
+    targets[x86]+=" Webroster"
+    programs+=(x86/Webroster.exe)
+fi
+rm -rf build/repro
+for arch in x64 x86; do
+    tree="build/repro/$arch"
+    cmake --no-warn-unused-cli -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release -DTASKTOOLS_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
+    cmake --build "$tree" -j 2 --target ${targets[$arch]} >/dev/null
+done
+for program in "${programs[@]}"; do
+    again="build/repro/${program%%/*}/bin/${program#*/}"
+    if cmp -s "dist/$program" "$again"; then
+        echo "reproducible: dist/$program is byte-identical to $again"
+    else
+        echo "NOT REPRODUCIBLE: dist/$program differs from $again"
+        status=1
+    fi
+done
 exit $status

@@ -1,7 +1,8 @@
 // Release checks on the built programs: they must run on a bare Windows, stay
-// small and carry their resources. The import table is read from the file's
-// bytes; the resources through the loader as a data file, which works for a
-// program of either architecture.
+// small, carry their resources and the hardening that Windows expects (ASLR
+// with relocations, DEP, no writable code). The headers and the import table
+// are read from the file's bytes; the resources through the loader as a data
+// file, which works for a program of either architecture.
 #include "testkit.h"
 
 #include <algorithm>
@@ -14,6 +15,11 @@ namespace {
 struct PeFacts {
     WORD machine = 0;
     WORD subsystem = 0;
+    WORD characteristics = 0;     // of the file header (IMAGE_FILE_*)
+    WORD dllCharacteristics = 0;  // of the optional header (IMAGE_DLLCHARACTERISTICS_*)
+    bool pe32plus = false;        // a 64-bit image
+    DWORD relocationBytes = 0;    // size of the base relocation directory
+    std::vector<std::string> writableCode;  // sections both writable and executable
     std::vector<std::string> imports;  // DLL names, from the import and the delay-import table
 };
 
@@ -35,18 +41,27 @@ bool ReadPe(const std::string& bytes, PeFacts* facts)
     const IMAGE_DATA_DIRECTORY* directories = nullptr;
     if (read(optional, &header64) && header64.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
         facts->subsystem = header64.Subsystem;
+        facts->dllCharacteristics = header64.DllCharacteristics;
+        facts->pe32plus = true;
         directories = header64.DataDirectory;
     } else if (read(optional, &header32) && header32.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
         facts->subsystem = header32.Subsystem;
+        facts->dllCharacteristics = header32.DllCharacteristics;
         directories = header32.DataDirectory;
     } else {
         return false;
     }
     facts->machine = file.Machine;
+    facts->characteristics = file.Characteristics;
+    facts->relocationBytes = directories[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size;
     std::vector<IMAGE_SECTION_HEADER> sections(file.NumberOfSections);
     for (std::size_t i = 0; i < sections.size(); ++i) {
         if (!read(optional + file.SizeOfOptionalHeader + i * sizeof(IMAGE_SECTION_HEADER), &sections[i]))
             return false;
+        const DWORD writableExecutable = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE;
+        if ((sections[i].Characteristics & writableExecutable) == writableExecutable)
+            facts->writableCode.emplace_back(reinterpret_cast<const char*>(sections[i].Name),
+                                             strnlen(reinterpret_cast<const char*>(sections[i].Name), 8));
     }
     auto offset = [&sections, &bytes](DWORD rva) {
         for (const IMAGE_SECTION_HEADER& s : sections) {
@@ -115,6 +130,17 @@ void CheckProgram(const std::wstring& fileName, WORD machine)
     ASSERT_FALSE(pe.imports.empty());
     for (const std::string& name : pe.imports)
         EXPECT_TRUE(ShippedWithWindows(name)) << "imports " << name << ", which Windows does not ship";
+    // ASLR (with the relocations that let the loader move the image; on a
+    // 64-bit image also above 4 GB), DEP, and no section both writable and executable.
+    EXPECT_TRUE(pe.dllCharacteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) << "no DYNAMIC_BASE";
+    EXPECT_TRUE(pe.dllCharacteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT) << "no NX_COMPAT";
+    if (pe.pe32plus) {
+        EXPECT_TRUE(pe.dllCharacteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) << "no HIGH_ENTROPY_VA";
+    }
+    EXPECT_FALSE(pe.characteristics & IMAGE_FILE_RELOCS_STRIPPED) << "relocations stripped";
+    EXPECT_GT(pe.relocationBytes, 0u) << "empty base relocation directory";
+    for (const std::string& name : pe.writableCode)
+        ADD_FAILURE() << "section " << name << " is both writable and executable";
 
     HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
