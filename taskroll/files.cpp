@@ -30,24 +30,19 @@ void EndNativeView(PVOID previous)
 }
 
 // An open without any access right asks a device nothing, blocks on nothing,
-// and tells its type.
+// and tells its type; it also tells that the path exists, so the existence
+// test is made only when the open fails.
 FileKind CheckFileKind(const char* path)
 {
-    if (_access(path, 0) != 0)
-        return FILE_MISSING;
     HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
+        DWORD error = GetLastError();
+        if (_access(path, 0) != 0)
+            return FILE_MISSING;
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
             return FILE_ON_DISK;  // a file all the same, read as far as it can be
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return FILE_MISSING;  // gone since it was found
-        default:
-            return FILE_NOT_ON_DISK;  // a console without a console, a busy pipe
-        }
+        return FILE_NOT_ON_DISK;  // a console without a console, a busy pipe
     }
     DWORD type = GetFileType(file);
     CloseHandle(file);

@@ -47,9 +47,15 @@ void GetAnsiModulePath(const wchar_t* path, char* modulePath)
 {
     PVOID view = nullptr;
     if (ToAnsi(path, modulePath)) {
-        view = BeginNativeView();
-        GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
-        EndNativeView(view);
+        // Only a path with a short name in it needs expanding, and a short
+        // name that differs from its long one has a "~" (the system makes
+        // them so); asking the file system about every directory of every
+        // path would cost more than all the rest of a record.
+        if (std::strchr(modulePath, '~') != nullptr) {
+            view = BeginNativeView();
+            GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
+            EndNativeView(view);
+        }
         return;
     }
     wchar_t shortPath[PATH_BUFFER_SIZE] = {};
@@ -154,7 +160,11 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     if (process == nullptr) {
         error = FailureCode();
         LogMessage("OpenProcess failed");
-    } else {
+    } else if (GetModuleFileNameExW(process, nullptr, path, PATH_BUFFER_SIZE) == 0) {
+        // The executable's path, asked for directly: the module list is read
+        // only when that fails, to tell the two failures apart as the log
+        // always has. Reading the whole list for every process would cost a
+        // walk through all its modules.
         HMODULE modules[MAX_MODULES] = {};
         DWORD moduleBytes = 0;
         if (!EnumProcessModules(process, modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {

@@ -272,10 +272,10 @@ int GetVersionInfo(const char* name, char* output, const char* path, const Versi
             unsigned language = Word(resource, translation.value + 4 * i);
             unsigned codePage = Word(resource, translation.value + 4 * i + 2);
             Node value;
-            wsprintfA(probe, "\\StringFileInfo\\%04x%04x\\FileDescription", language, codePage);
+            std::snprintf(probe, sizeof probe, "\\StringFileInfo\\%04x%04x\\FileDescription", language, codePage);
             if (!FindNode(resource, probe, &value))
                 continue;
-            wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
+            std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
             result = FindNode(resource, query, &value) ? 1 : 0;
             if (result) {
                 FormatString(output, static_cast<int>(PATH_BUFFER_SIZE), "%s", TextOf(resource, value).c_str());

@@ -14,10 +14,6 @@ constexpr REGSAM READ_64_BIT_VIEW = KEY_READ | KEY_WOW64_64KEY;
 // The registry's longest key name, 255 characters, and its NUL.
 constexpr DWORD SUBKEY_NAME_SIZE = 256;
 
-// Holds value names of up to 16382 characters; the longest possible, 16383, does
-// not fit and is skipped. Only the empty name is looked for, so nothing is lost.
-constexpr DWORD VALUE_NAME_SIZE = 16383;
-
 // Standard output is in UTF-16 text mode, where the runtime writes each "\n"
 // as CR LF and everything else, a lone CR included, unchanged. The flush hands
 // a reader every line as soon as it is complete.
@@ -73,26 +69,20 @@ std::vector<std::wstring> GetSubKeyNames(HKEY key)
 
 std::wstring GetDefaultValue(HKEY key)
 {
-    DWORD valueCount = 0;
-    DWORD largestDataBytes = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
-                         &largestDataBytes, nullptr, nullptr) != ERROR_SUCCESS)
-        return std::wstring();
-    std::vector<BYTE> data(largestDataBytes);
-    std::vector<wchar_t> name(VALUE_NAME_SIZE);
-    for (DWORD index = 0; index < valueCount; ++index) {
-        DWORD nameLength = VALUE_NAME_SIZE;
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-            nameLength != 0)
-            continue;
-        DWORD dataBytes = largestDataBytes;
-        // With no buffer at all (an empty largest value) the registry reports
-        // success and the size it would need; only data that was read counts.
-        if (RegQueryValueExW(key, L"", nullptr, nullptr, data.data(), &dataBytes) != ERROR_SUCCESS ||
-            dataBytes > data.size())
+    // The default value is the one with the empty name; asked for by that
+    // name, it takes one call instead of a walk through all the key's values.
+    // Most values fit the first buffer; a larger one is read again at its size.
+    std::vector<BYTE> data(512);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD dataBytes = static_cast<DWORD>(data.size());
+        LONG error = RegQueryValueExW(key, L"", nullptr, nullptr, data.data(), &dataBytes);
+        if (error == ERROR_SUCCESS && dataBytes <= data.size())
+            return TextOfData(data.data(), dataBytes);
+        if (error != ERROR_MORE_DATA)
             return std::wstring();
-        return TextOfData(data.data(), dataBytes);
+        data.assign(dataBytes, 0);
     }
+    // The value grew again between the two reads: taken as not there.
     return std::wstring();
 }
 
