@@ -1,9 +1,10 @@
-// The stack protector's guard value and failure handler for GCC builds, in
-// place of GCC's support library: that one seeds the guard through ADVAPI32's
-// CryptGenRandom and so loads ADVAPI32 at every start of TaskRoll, which most
-// runs never need. The guard is seeded the way MSVC's /GS seeds its cookie,
-// from values that differ per run, process and thread, in a constructor that
-// runs before main and before any protected function. MSVC brings its own.
+// The stack protector's guard value and failure handler for GCC builds of both
+// programs, in place of GCC's support library: that one seeds the guard through
+// ADVAPI32's CryptAcquireContext and CryptGenRandom, which load ADVAPI32 and a
+// cryptographic provider at every start, for a value that needs neither. The
+// guard is seeded the way MSVC's /GS seeds its cookie, from values that differ
+// per run, process and thread, in a constructor that runs before main and
+// before any protected function. MSVC brings its own.
 #if defined(__GNUC__) && !defined(_MSC_VER)
 #include <windows.h>
 
