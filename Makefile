@@ -1,7 +1,8 @@
 # make        builds the release programs into dist/
 # make run    installs what is missing, builds, and runs the programs in a demo Wine prefix
 # make test   installs what is missing, builds both architectures and runs every test under Wine
-.PHONY: all run test deps clean
+# make bench  installs what is missing, builds, and benchmarks the programs against floor programs under Wine (bench/)
+.PHONY: all run test bench deps clean
 
 all: deps
 	scripts/build.sh release
@@ -15,6 +16,9 @@ run: deps
 
 test: deps
 	scripts/test.sh
+
+bench: deps
+	bench/run.sh
 
 clean:
 	rm -rf build dist

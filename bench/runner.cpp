@@ -1,0 +1,650 @@
+// The benchmark runner (64-bit). Runs every contender of every measurement in
+// rounds, round-robin (each round runs each contender once, the starting one
+// moving by one every round), times each run from CreateProcess to the end of
+// the child with QueryPerformanceCounter, and prints one table of medians, each
+// as a ratio against its floor. Children's standard streams go to files.
+//
+//     bench_runner.exe --work DIR --taskroll EXE --webroster EXE --floor-browsers EXE
+//                      [--runs N] [--files N] [--log-files N] [--procs N] [--browsers N]
+//                      [--table FILE]
+//     bench_runner.exe --cleanup        removes the registered test browsers, nothing else
+//
+// The floors, the empty program and the waiter are found beside the runner.
+// Exit code 0, or 2 when a contender failed or a check of the outputs did not
+// hold (the table is printed all the same), 1 when the benchmark could not run.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const wchar_t* const LIST_KEY = L"SOFTWARE\\Clients\\StartMenuInternet";
+const wchar_t* const CLIENTS_KEY = L"SOFTWARE\\Clients";
+const wchar_t* const BROWSER_PREFIX = L"TaskToolsBench";
+
+struct Options {
+    std::wstring work, taskroll, webroster, floorBrowsers, table;
+    int runs = 7;
+    int files = 2000;
+    int logFiles = 200;
+    int procs = 100;
+    int browsers = 1000;
+    bool cleanup = false;
+};
+
+std::string Narrow(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], size, nullptr, nullptr);
+    return result;
+}
+
+std::string Format(const char* format, ...)
+{
+    char buffer[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
+void Progress(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "bench_runner: %s (error %lu)\n", message.c_str(), GetLastError());
+    std::exit(1);
+}
+
+std::wstring Directory(const std::wstring& path)
+{
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring FileName(const std::wstring& path)
+{
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring RunnerDirectory()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return Directory(path);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::size_t CountLines(const std::string& bytes, const std::string& end)
+{
+    std::size_t count = 0;
+    for (std::size_t at = bytes.find(end); at != std::string::npos; at = bytes.find(end, at + end.size()))
+        ++count;
+    return count;
+}
+
+HANDLE OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        Fail("cannot open " + Narrow(path));
+    return file;
+}
+
+// Starts `exe` with its standard streams on the given handles (inherited).
+bool StartChild(const std::wstring& exe, const std::wstring& arguments, const wchar_t* dir, HANDLE input,
+                HANDLE output, HANDLE error, PROCESS_INFORMATION* info)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
+    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir, &startup, info) != 0;
+}
+
+
+// Removes the test browsers (every subkey of the list key of HKCU whose name
+// starts with BROWSER_PREFIX), then the list key and SOFTWARE\Clients when they
+// are left empty (the bench prefix has no other browser of the user).
+void RemoveBrowsers()
+{
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, LIST_KEY, 0, KEY_READ | KEY_WRITE, &list) != ERROR_SUCCESS)
+        return;
+    std::vector<std::wstring> ours;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        LONG error = RegEnumKeyExW(list, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (error == ERROR_NO_MORE_ITEMS)
+            break;
+        if (error == ERROR_SUCCESS && std::wcsncmp(name, BROWSER_PREFIX, std::wcslen(BROWSER_PREFIX)) == 0)
+            ours.push_back(name);
+    }
+    for (const std::wstring& name : ours)
+        RegDeleteTreeW(list, name.c_str());
+    RegCloseKey(list);
+    for (const wchar_t* path : {LIST_KEY, CLIENTS_KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            continue;
+        DWORD subkeys = 1, values = 1;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(key);
+        if (subkeys == 0 && values == 0)
+            RegDeleteKeyW(HKEY_CURRENT_USER, path);
+    }
+}
+
+void SetDefault(HKEY parent, const std::wstring& path, const std::wstring& value)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        Fail("cannot create a browser key");
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// Registers `count` browsers for the current user, each with a display name and
+// an open command; every other command is unquoted, so both forms are read.
+struct RegisteredBrowsers {
+    explicit RegisteredBrowsers(int count)
+    {
+        RemoveBrowsers();
+        HKEY list = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, LIST_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &list, nullptr) !=
+            ERROR_SUCCESS)
+            Fail("cannot create the browser list key");
+        for (int i = 1; i <= count; ++i) {
+            wchar_t name[64];
+            std::swprintf(name, 64, L"%ls%04d", BROWSER_PREFIX, i);
+            std::wstring exe = L"C:\\Program Files\\Bench Browser " + std::to_wstring(i) + L"\\browser.exe";
+            SetDefault(list, name, L"Bench Browser " + std::to_wstring(i));
+            SetDefault(list, std::wstring(name) + L"\\shell\\open\\command", i % 2 ? L"\"" + exe + L"\"" : exe);
+        }
+        RegCloseKey(list);
+    }
+    ~RegisteredBrowsers() { RemoveBrowsers(); }
+};
+
+
+// `count` fixture processes, alive until the runner closes their standard
+// input (or ends). Each releases a semaphore once it runs; the constructor
+// returns when all have.
+struct Waiters {
+    std::vector<HANDLE> processes, inputs;
+
+    Waiters(const std::wstring& exe, int count, const std::wstring& log)
+    {
+        // The waiter releases this semaphore once it runs (see waiter.cpp).
+        HANDLE ready = CreateSemaphoreW(nullptr, 0, 100000, L"TaskToolsBenchWaiterReady");
+        HANDLE nul = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+        HANDLE output = OpenInheritable(log, GENERIC_WRITE, CREATE_ALWAYS);
+        for (int i = 0; i < count; ++i) {
+            HANDLE read = nullptr, write = nullptr;
+            if (!CreatePipe(&read, &write, nullptr, 0))
+                Fail("CreatePipe");
+            // Only the read end goes to the child, and only to this one.
+            SetHandleInformation(read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+            PROCESS_INFORMATION info = {};
+            if (!StartChild(exe, L"", nullptr, read, output, output, &info))
+                Fail("cannot start the waiter " + Narrow(exe));
+            CloseHandle(read);
+            CloseHandle(info.hThread);
+            processes.push_back(info.hProcess);
+            inputs.push_back(write);
+        }
+        CloseHandle(nul);
+        CloseHandle(output);
+        for (int i = 0; i < count; ++i) {
+            if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0)
+                Fail("the waiters did not all start within 60 s");
+        }
+        CloseHandle(ready);
+    }
+
+    ~Waiters()
+    {
+        for (HANDLE input : inputs)
+            CloseHandle(input);
+        for (HANDLE process : processes) {
+            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+                TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
+};
+
+
+struct Contender {
+    std::string label;
+    std::wstring exe;          // in its own directory, which is the working directory
+    std::wstring arguments;    // after the program name
+    std::function<void()> before = [] {};  // untimed, before every run
+    bool sampleMemory = false;             // follow the peak working set while it runs
+    std::vector<double> milliseconds;
+    std::vector<double> peakMiB;
+    std::vector<int> rounds;  // the round of each recorded run
+    int failures = 0;
+
+    Contender() = default;
+    Contender(std::string label_, std::wstring exe_, std::wstring arguments_)
+        : label(std::move(label_)), exe(std::move(exe_)), arguments(std::move(arguments_))
+    {
+    }
+
+    std::wstring Dir() const { return Directory(exe); }
+    std::wstring Stdout() const { return Dir() + L"\\stdout.bin"; }
+};
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void RunOnce(Contender& contender, int round)
+{
+    contender.before();
+    HANDLE input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE output = OpenInheritable(contender.Stdout(), GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE error = OpenInheritable(contender.Dir() + L"\\stderr.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    PROCESS_INFORMATION info = {};
+    std::wstring dir = contender.Dir();
+
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    BOOL started = StartChild(contender.exe, contender.arguments, dir.c_str(), input, output, error, &info);
+    // The peak working set is read after the end (exact on Windows); Wine
+    // answers that only while the process lives, so for the contenders whose
+    // memory is reported it is also sampled every 5 ms while they run.
+    SIZE_T peakBytes = 0;
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    DWORD waited = WAIT_FAILED;
+    if (started && contender.sampleMemory) {
+        for (int waitedMs = 0; waitedMs < 300000; waitedMs += 5) {
+            waited = WaitForSingleObject(info.hProcess, 5);
+            if (waited != WAIT_TIMEOUT)
+                break;
+            if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
+                peakBytes = std::max(peakBytes, memory.PeakWorkingSetSize);
+        }
+    } else if (started) {
+        waited = WaitForSingleObject(info.hProcess, 300000);
+    }
+    QueryPerformanceCounter(&end);
+    CloseHandle(input);
+    CloseHandle(output);
+    CloseHandle(error);
+    if (!started)
+        Fail("cannot start " + Narrow(contender.exe));
+
+    DWORD exitCode = 1;
+    if (waited != WAIT_OBJECT_0)
+        TerminateProcess(info.hProcess, 1);
+    else
+        GetExitCodeProcess(info.hProcess, &exitCode);
+    if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > 0)
+        peakBytes = memory.PeakWorkingSetSize;
+    double peak = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+
+    if (waited != WAIT_OBJECT_0 || exitCode != 0) {
+        ++contender.failures;
+        Progress("\n  %s: %s (exit code %lu)\n", contender.label.c_str(),
+                 waited != WAIT_OBJECT_0 ? "timed out" : "failed", exitCode);
+        return;
+    }
+    if (round >= 0) {
+        contender.rounds.push_back(round);
+        contender.milliseconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                                         static_cast<double>(frequency.QuadPart));
+        contender.peakMiB.push_back(peak);
+    }
+}
+
+
+void MakeDirectory(const std::wstring& path)
+{
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        Fail("cannot create " + Narrow(path));
+}
+
+// Copies `exe` into work\<name>\ and returns the copy's path.
+std::wstring Place(const std::wstring& work, const std::wstring& name, const std::wstring& exe)
+{
+    std::wstring dir = work + L"\\" + name;
+    MakeDirectory(dir);
+    std::wstring copy = dir + L"\\" + FileName(exe);
+    if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE))
+        Fail("cannot copy " + Narrow(exe));
+    return copy;
+}
+
+// Wine's system files (system32 and syswow64 of the prefix) that have a version resource.
+std::vector<std::string> VersionedSystemFiles()
+{
+    std::vector<std::string> files;
+    for (const char* dir : {"C:\\windows\\system32\\", "C:\\windows\\syswow64\\"}) {
+        for (const char* pattern : {"*.dll", "*.exe"}) {
+            WIN32_FIND_DATAA found;
+            HANDLE search = FindFirstFileA((std::string(dir) + pattern).c_str(), &found);
+            if (search == INVALID_HANDLE_VALUE)
+                continue;
+            do {
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    continue;
+                std::string file = std::string(dir) + found.cFileName;
+                DWORD handle = 0;
+                if (GetFileVersionInfoSizeA(file.c_str(), &handle) > 0)
+                    files.push_back(file);
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+    }
+    if (files.empty())
+        Fail("no system file with a version resource found");
+    return files;
+}
+
+// Writes `count` paths, CR LF after each, going round `files` as often as needed.
+void WriteList(const std::wstring& path, const std::vector<std::string>& files, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += files[i % files.size()] + "\r\n";
+    HANDLE list = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (list == INVALID_HANDLE_VALUE || !WriteFile(list, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        Fail("cannot write the list file");
+    CloseHandle(list);
+}
+
+Options ParseOptions(int argc, wchar_t* argv[])
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring name = argv[i];
+        if (name == L"--cleanup") {
+            options.cleanup = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            Fail("missing value of " + Narrow(name));
+        std::wstring value = argv[++i];
+        if (name == L"--work")
+            options.work = value;
+        else if (name == L"--taskroll")
+            options.taskroll = value;
+        else if (name == L"--webroster")
+            options.webroster = value;
+        else if (name == L"--floor-browsers")
+            options.floorBrowsers = value;
+        else if (name == L"--table")
+            options.table = value;
+        else if (name == L"--runs")
+            options.runs = std::max(1, _wtoi(value.c_str()));
+        else if (name == L"--files")
+            options.files = std::max(1, _wtoi(value.c_str()));
+        else if (name == L"--log-files")
+            options.logFiles = std::max(1, _wtoi(value.c_str()));
+        else if (name == L"--procs")
+            options.procs = std::max(0, _wtoi(value.c_str()));
+        else if (name == L"--browsers")
+            options.browsers = std::max(0, _wtoi(value.c_str()));
+        else
+            Fail("unknown option " + Narrow(name));
+    }
+    if (!options.cleanup &&
+        (options.work.empty() || options.taskroll.empty() || options.webroster.empty() || options.floorBrowsers.empty()))
+        Fail("--work, --taskroll, --webroster and --floor-browsers are required");
+    return options;
+}
+
+
+struct Row {
+    std::string number, what, contender, floor;
+    double contenderValue, floorValue;
+    const char* unit;
+    double goal;    // 0: none
+    double paired;  // median of the ratios of the runs of one round
+};
+
+// The median of the ratios contender/floor of the runs made in the same round.
+double PairedRatio(const Contender& contender, const Contender& floor, bool memory)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < contender.rounds.size(); ++i) {
+        for (std::size_t j = 0; j < floor.rounds.size(); ++j) {
+            if (floor.rounds[j] != contender.rounds[i])
+                continue;
+            double a = memory ? contender.peakMiB[i] : contender.milliseconds[i];
+            double b = memory ? floor.peakMiB[j] : floor.milliseconds[j];
+            if (b > 0)
+                ratios.push_back(a / b);
+        }
+    }
+    return Median(ratios);
+}
+
+std::string Table(const std::vector<Row>& rows, const std::vector<std::string>& notes)
+{
+    std::string text;
+    text += Format("%-2s %-26s %-26s %13s  %-21s %13s  %7s  %7s  %5s  %s\n", "#", "measurement", "contender",
+                   "median", "floor", "median", "ratio", "paired", "goal", "verdict");
+    text += std::string(138, '-') + "\n";
+    for (const Row& row : rows) {
+        double ratio = row.floorValue > 0 ? row.contenderValue / row.floorValue : 0;
+        std::string goal = row.goal > 0 ? Format("%.2fx", row.goal) : "-";
+        std::string verdict = row.goal <= 0 ? "(no goal)" : ratio <= row.goal ? "MET" : "MISSED";
+        if (row.floorValue <= 0 || row.contenderValue <= 0)
+            verdict = "NO DATA";
+        text += Format("%-2s %-26s %-26s %9.1f %-3s  %-21s %9.1f %-3s  %6.3fx  %6.3fx  %5s  %s\n",
+                       row.number.c_str(), row.what.c_str(), row.contender.c_str(), row.contenderValue, row.unit,
+                       row.floor.c_str(), row.floorValue, row.unit, ratio, row.paired, goal.c_str(), verdict.c_str());
+    }
+    text += std::string(138, '-') + "\n";
+    for (const std::string& note : notes)
+        text += note + "\n";
+    return text;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[])
+{
+    Options options = ParseOptions(argc, argv);
+    if (options.cleanup) {
+        RemoveBrowsers();
+        return 0;
+    }
+    const std::wstring& work = options.work;
+    std::wstring here = RunnerDirectory();
+    MakeDirectory(work);
+
+    // The list of the list mode, and a shorter one for the /debuglog pair: every
+    // log line is written through to disk, which makes a long list take minutes.
+    std::vector<std::string> files = VersionedSystemFiles();
+    std::wstring list = work + L"\\list.txt";
+    std::wstring shortList = work + L"\\list-short.txt";
+    WriteList(list, files, options.files);
+    WriteList(shortList, files, options.logFiles);
+    Progress("List files: %d and %d paths, going round %zu system files with a version resource\n", options.files,
+             options.logFiles, files.size());
+
+    std::vector<Contender> all(10);
+    Contender& listTaskRoll = all[0];
+    Contender& listFloor = all[1];
+    Contender& shortTaskRoll = all[2];
+    Contender& shortDebugLog = all[3];
+    Contender& enumTaskRoll = all[4];
+    Contender& enumFloor = all[5];
+    Contender& startTaskRoll = all[6];
+    Contender& startEmpty = all[7];
+    Contender& webroster = all[8];
+    Contender& webFloor = all[9];
+
+    // Every program runs from its own copy in its own directory, which is also
+    // its working directory (TaskRoll writes processes.dat there).
+    listTaskRoll = Contender{"TaskRoll /file:", Place(work, L"list-taskroll", options.taskroll), L"/file:" + list};
+    listTaskRoll.sampleMemory = true;
+    listFloor = Contender{"floor_list", Place(work, L"list-floor", here + L"\\floor_list.exe"),
+                          L"\"" + list + L"\" processes.dat"};
+    listFloor.sampleMemory = true;
+    shortTaskRoll = Contender{"TaskRoll /file:(short)", Place(work, L"short-taskroll", options.taskroll),
+                              L"/file:" + shortList};
+    shortDebugLog = Contender{"TaskRoll /debuglog /file:", Place(work, L"short-debuglog", options.taskroll),
+                              L"/debuglog /file:" + shortList};
+    std::wstring logPath = shortDebugLog.Dir() + L"\\taskroll.log";
+    shortDebugLog.before = [logPath] { DeleteFileW(logPath.c_str()); };
+    enumTaskRoll = Contender{"TaskRoll", Place(work, L"enum-taskroll", options.taskroll), L""};
+    enumFloor = Contender{"floor_procs", Place(work, L"enum-floor", here + L"\\floor_procs.exe"), L"processes.dat"};
+    startTaskRoll = Contender{"TaskRoll /?", Place(work, L"start-taskroll", options.taskroll), L"/?"};
+    startEmpty = Contender{"empty", Place(work, L"start-empty", here + L"\\empty.exe"), L""};
+    webroster = Contender{"Webroster (x86)", Place(work, L"web-webroster", options.webroster), L""};
+    webFloor = Contender{"floor_browsers (x86)", Place(work, L"web-floor", options.floorBrowsers), L""};
+
+    Progress("Registering %d browsers under HKCU\\%ls ...\n", options.browsers, LIST_KEY);
+    RegisteredBrowsers browsers(options.browsers);
+    Progress("Starting %d waiter processes ...\n", options.procs);
+    Waiters waiters(Place(work, L"waiters", here + L"\\bench_waiter.exe"), options.procs,
+                    work + L"\\waiters\\output.bin");
+
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    Progress("One warm-up round, then %d rounds of the %zu contenders:", options.runs, all.size());
+    for (Contender& contender : all)
+        RunOnce(contender, -1);
+    for (int round = 0; round < options.runs; ++round) {
+        Progress(" %d", round + 1);
+        for (std::size_t i = 0; i < all.size(); ++i)
+            RunOnce(all[(round + i) % all.size()], round);
+    }
+    QueryPerformanceCounter(&end);
+    Progress(" (%.0f s)\n", static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+
+    // What the last run of each wrote: contender and floor must have done the same work.
+    std::vector<std::string> notes;
+    bool allChecked = true;
+    auto check = [&notes, &allChecked](bool ok, const std::string& text) {
+        notes.push_back((ok ? "check ok:  " : "WARNING:   ") + text);
+        allChecked = allChecked && ok;
+    };
+    const std::string recordEnd = "$\r\n";
+    const std::string wideLineEnd("\r\0\n\0", 4);
+    std::string taskrollList = ReadFileBytes(listTaskRoll.Dir() + L"\\processes.dat");
+    std::string floorList = ReadFileBytes(listFloor.Dir() + L"\\processes.dat");
+    check(taskrollList == floorList && CountLines(taskrollList, recordEnd) == static_cast<std::size_t>(options.files),
+          Format("1: TaskRoll and floor_list wrote %zu and %zu records for %d paths, %s",
+                 CountLines(taskrollList, recordEnd), CountLines(floorList, recordEnd), options.files,
+                 taskrollList == floorList ? "byte-identical" : "NOT identical"));
+    std::size_t taskrollProcs = CountLines(ReadFileBytes(enumTaskRoll.Dir() + L"\\processes.dat"), recordEnd);
+    std::size_t floorProcs = CountLines(ReadFileBytes(enumFloor.Dir() + L"\\processes.dat"), recordEnd);
+    check(taskrollProcs == floorProcs && taskrollProcs >= static_cast<std::size_t>(options.procs),
+          Format("2: TaskRoll and floor_procs wrote %zu and %zu records (%d waiters running)", taskrollProcs,
+                 floorProcs, options.procs));
+    check(ReadFileBytes(startTaskRoll.Stdout()).compare(0, 6, "USAGE:") == 0, "3: TaskRoll /? printed its usage");
+    std::string shortRecords = ReadFileBytes(shortTaskRoll.Dir() + L"\\processes.dat");
+    std::string log = ReadFileBytes(logPath);
+    check(shortRecords == ReadFileBytes(shortDebugLog.Dir() + L"\\processes.dat") &&
+              CountLines(shortRecords, recordEnd) == static_cast<std::size_t>(options.logFiles),
+          Format("4: same %zu records with and without /debuglog; one run's log: %zu lines, %zu bytes",
+                 CountLines(shortRecords, recordEnd), CountLines(log, "\r\n"), log.size()));
+    std::string webOut = ReadFileBytes(webroster.Stdout());
+    std::string webFloorOut = ReadFileBytes(webFloor.Stdout());
+    check(webOut == webFloorOut && CountLines(webOut, wideLineEnd) >= static_cast<std::size_t>(options.browsers),
+          Format("5: Webroster and floor_browsers wrote %zu and %zu lines, %s", CountLines(webOut, wideLineEnd),
+                 CountLines(webFloorOut, wideLineEnd), webOut == webFloorOut ? "byte-identical" : "NOT identical"));
+    for (const Contender& contender : all) {
+        if (contender.failures > 0)
+            check(false, Format("%s failed %d times", contender.label.c_str(), contender.failures));
+    }
+
+    std::vector<Row> rows = {
+        {"1", Format("list mode, %d files", options.files), "TaskRoll /file:", "floor_list",
+         Median(listTaskRoll.milliseconds), Median(listFloor.milliseconds), "ms", 1.1,
+         PairedRatio(listTaskRoll, listFloor, false)},
+        {"2", Format("enumeration, %d waiters", options.procs), "TaskRoll", "floor_procs",
+         Median(enumTaskRoll.milliseconds), Median(enumFloor.milliseconds), "ms", 1.2,
+         PairedRatio(enumTaskRoll, enumFloor, false)},
+        {"3", "start-up", "TaskRoll /?", "empty", Median(startTaskRoll.milliseconds),
+         Median(startEmpty.milliseconds), "ms", 1.1, PairedRatio(startTaskRoll, startEmpty, false)},
+        {"4", Format("/debuglog cost, %d files", options.logFiles), "TaskRoll /debuglog /file:",
+         "TaskRoll /file:", Median(shortDebugLog.milliseconds), Median(shortTaskRoll.milliseconds), "ms", 0,
+         PairedRatio(shortDebugLog, shortTaskRoll, false)},
+        {"5", Format("Webroster, %d browsers", options.browsers), "Webroster (x86)", "floor_browsers (x86)",
+         Median(webroster.milliseconds), Median(webFloor.milliseconds), "ms", 1.2,
+         PairedRatio(webroster, webFloor, false)},
+        {"6", "peak working set, row 1", "TaskRoll /file:", "floor_list", Median(listTaskRoll.peakMiB),
+         Median(listFloor.peakMiB), "MiB", 0, PairedRatio(listTaskRoll, listFloor, true)},
+    };
+    notes.insert(notes.begin(),
+                 Format("ratio = contender median / floor median (the verdict compares it with the goal); paired = "
+                        "median of the %d per-round ratios.\nMedians of %d interleaved rounds after one warm-up round. "
+                        "Range of the %d runs of each contender, ms:", options.runs, options.runs, options.runs));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        auto range = std::minmax_element(all[i].milliseconds.begin(), all[i].milliseconds.end());
+        if (range.first != all[i].milliseconds.end())
+            notes.insert(notes.begin() + 1 + i, Format("  %-28s %9.1f .. %9.1f", all[i].label.c_str(),
+                                                         *range.first, *range.second));
+    }
+    std::string table = Table(rows, notes);
+    std::fputs(table.c_str(), stdout);
+    if (!options.table.empty()) {
+        FILE* file = _wfopen(options.table.c_str(), L"wb");
+        if (file != nullptr) {
+            std::fputs(table.c_str(), file);
+            std::fclose(file);
+        }
+    }
+    // A missed goal is a result; a failed run or a check that did not hold
+    // means the table cannot be trusted.
+    return allChecked ? 0 : 2;
+}
