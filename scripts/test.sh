@@ -1,19 +1,12 @@
 #!/usr/bin/env bash
-# Builds both architectures with their tests and runs every test under Wine.
+# Builds both architectures with their tests, checks the release (checksums, a
+# second build byte for byte) and runs every test under Wine; CTest's summary
+# comes last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh all
 
-. scripts/wine.sh
-trap wine_stop EXIT
-wine_start build/wineprefix
-
 status=0
-for arch in x64 x86; do
-    echo "=== Tests of the $arch build ==="
-    (cd "build/$arch" && ctest --output-on-failure --timeout 600) || status=1
-done
-
 echo "=== Release checksums: dist/SHA256SUMS ==="
 (cd dist && sha256sum -c SHA256SUMS) || status=1
 
@@ -42,4 +35,14 @@ for program in "${programs[@]}"; do
         status=1
     fi
 done
+
+. scripts/wine.sh
+trap wine_stop EXIT
+wine_start build/wineprefix
+
+for arch in x64 x86; do
+    echo "=== Tests of the $arch build ==="
+    (cd "build/$arch" && ctest --output-on-failure --timeout 600) || status=1
+done
+
 exit $status
