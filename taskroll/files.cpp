@@ -5,27 +5,29 @@
 // The file a record describes is the one the process runs, so its checks and
 // reads see the native file system; every other file TaskRoll opens keeps the
 // view it started with. Redirection is per thread, and TaskRoll has one.
-PVOID BeginNativeView()
+NativeView BeginNativeView()
 {
-    PVOID previous = nullptr;
+    NativeView view;
 #if !defined(_WIN64)
     static const bool wow64 = [] {
         BOOL value = FALSE;
         return IsWow64Process(GetCurrentProcess(), &value) && value;
     }();
+    // The token handed back describes the earlier state and is null when
+    // redirection was on, so only the call's result tells what to undo.
     if (wow64)
-        Wow64DisableWow64FsRedirection(&previous);
+        view.redirectionOff = Wow64DisableWow64FsRedirection(&view.previous) != 0;
 #endif
-    return previous;
+    return view;
 }
 
-void EndNativeView(PVOID previous)
+void EndNativeView(const NativeView& view)
 {
 #if !defined(_WIN64)
-    if (previous != nullptr)
-        Wow64RevertWow64FsRedirection(previous);
+    if (view.redirectionOff)
+        Wow64RevertWow64FsRedirection(view.previous);
 #else
-    (void)previous;
+    (void)view;
 #endif
 }
 

@@ -17,5 +17,9 @@ FileKind CheckFileKind(const char* path);
 // that is SysWOW64, where a file of the same name is another program or none.
 // Between these two calls the file system is seen as it is. Both do nothing
 // in the 64-bit build and on 32-bit Windows.
-PVOID BeginNativeView();
-void EndNativeView(PVOID previous);
+struct NativeView {
+    PVOID previous = nullptr;  // the system's token for the state to go back to; may be null
+    bool redirectionOff = false;
+};
+NativeView BeginNativeView();
+void EndNativeView(const NativeView& view);

@@ -45,21 +45,20 @@ bool ToAnsi(const wchar_t* path, char* ansiPath)
 // file is then not found.
 void GetAnsiModulePath(const wchar_t* path, char* modulePath)
 {
-    PVOID view = nullptr;
     if (ToAnsi(path, modulePath)) {
         // Only a path with a short name in it needs expanding, and a short
         // name that differs from its long one has a "~" (the system makes
         // them so); asking the file system about every directory of every
         // path would cost more than all the rest of a record.
         if (std::strchr(modulePath, '~') != nullptr) {
-            view = BeginNativeView();
+            NativeView view = BeginNativeView();
             GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
             EndNativeView(view);
         }
         return;
     }
     wchar_t shortPath[PATH_BUFFER_SIZE] = {};
-    view = BeginNativeView();
+    NativeView view = BeginNativeView();
     DWORD length = GetShortPathNameW(path, shortPath, PATH_BUFFER_SIZE);
     EndNativeView(view);
     if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
@@ -106,7 +105,7 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
 {
     LogTrace("GetModuleInfo");
-    PVOID view = BeginNativeView();
+    NativeView view = BeginNativeView();
     FileKind file = CheckFileKind(modulePath);
     EndNativeView(view);
     if (file == FILE_NOT_ON_DISK)

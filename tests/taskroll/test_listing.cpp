@@ -1,6 +1,7 @@
 // Process records: fixture processes with crafted version resources are found
 // in a real listing, and the record buffer's edge is checked in the unit.
 #include "rig.h"
+#include "files.h"
 #include "listing.h"
 #include "settings.h"
 
@@ -37,22 +38,11 @@ std::string RecordOf(const std::string& listing, const std::string& path)
     return found == 1 ? record : "";
 }
 
-// Lets a 32-bit test program reach the real System32 on 64-bit Windows; does
-// nothing elsewhere.
+// TaskRoll's native view of the file system for the test's own files in
+// System32, undone at the end of the scope.
 struct NativeFileSystem {
-    PVOID previous = nullptr;
-    bool off = false;
-    NativeFileSystem()
-    {
-        BOOL wow64 = FALSE;
-        if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64)
-            off = Wow64DisableWow64FsRedirection(&previous) != 0;
-    }
-    ~NativeFileSystem()
-    {
-        if (off)
-            Wow64RevertWow64FsRedirection(previous);
-    }
+    NativeView view = BeginNativeView();
+    ~NativeFileSystem() { EndNativeView(view); }
 };
 
 }  // namespace
@@ -212,6 +202,12 @@ TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
                 continue;
             }
             running.reset(new testkit::FixtureProcess(p.target));
+        }
+        // Once the view ends, a 32-bit program sees the SysWOW64 twin there again.
+        if (!p.twinSource.empty()) {
+            BOOL wow64 = FALSE;
+            IsWow64Process(GetCurrentProcess(), &wow64);
+            EXPECT_EQ(testkit::ReadBytes(p.target), testkit::ReadBytes(wow64 ? p.twinSource : p.source));
         }
         const std::string path = testkit::Narrow(p.target), record = path + "\t\tDeutsch$";
         for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
