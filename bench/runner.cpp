@@ -473,6 +473,22 @@ double PairedRatio(const Contender& contender, const Contender& floor, bool memo
     return Median(ratios);
 }
 
+// The row of `contender` against `floor`: their medians and the paired ratio,
+// of the times or (`memory`) of the peak working sets. A goal of 0 is none.
+Row CompareRow(std::string number, std::string what, std::string contenderName, std::string floorName,
+               const Contender& contender, const Contender& floor, double goal, bool memory = false)
+{
+    return {std::move(number),
+            std::move(what),
+            std::move(contenderName),
+            std::move(floorName),
+            Median(memory ? contender.peakMiB : contender.milliseconds),
+            Median(memory ? floor.peakMiB : floor.milliseconds),
+            memory ? "MiB" : "ms",
+            goal,
+            PairedRatio(contender, floor, memory)};
+}
+
 std::string Table(const std::vector<Row>& rows, const std::vector<std::string>& notes)
 {
     std::string text;
@@ -608,22 +624,16 @@ int wmain(int argc, wchar_t* argv[])
     }
 
     std::vector<Row> rows = {
-        {"1", Format("list mode, %d files", options.files), "TaskRoll /file:", "floor_list",
-         Median(listTaskRoll.milliseconds), Median(listFloor.milliseconds), "ms", 1.1,
-         PairedRatio(listTaskRoll, listFloor, false)},
-        {"2", Format("enumeration, %d waiters", options.procs), "TaskRoll", "floor_procs",
-         Median(enumTaskRoll.milliseconds), Median(enumFloor.milliseconds), "ms", 1.2,
-         PairedRatio(enumTaskRoll, enumFloor, false)},
-        {"3", "start-up", "TaskRoll /?", "empty", Median(startTaskRoll.milliseconds),
-         Median(startEmpty.milliseconds), "ms", 1.1, PairedRatio(startTaskRoll, startEmpty, false)},
-        {"4", Format("/debuglog cost, %d files", options.logFiles), "TaskRoll /debuglog /file:",
-         "TaskRoll /file:", Median(shortDebugLog.milliseconds), Median(shortTaskRoll.milliseconds), "ms", 0,
-         PairedRatio(shortDebugLog, shortTaskRoll, false)},
-        {"5", Format("Webroster, %d browsers", options.browsers), "Webroster (x86)", "floor_browsers (x86)",
-         Median(webroster.milliseconds), Median(webFloor.milliseconds), "ms", 1.2,
-         PairedRatio(webroster, webFloor, false)},
-        {"6", "peak working set, row 1", "TaskRoll /file:", "floor_list", Median(listTaskRoll.peakMiB),
-         Median(listFloor.peakMiB), "MiB", 0, PairedRatio(listTaskRoll, listFloor, true)},
+        CompareRow("1", Format("list mode, %d files", options.files), "TaskRoll /file:", "floor_list", listTaskRoll,
+                   listFloor, 1.1),
+        CompareRow("2", Format("enumeration, %d waiters", options.procs), "TaskRoll", "floor_procs", enumTaskRoll,
+                   enumFloor, 1.2),
+        CompareRow("3", "start-up", "TaskRoll /?", "empty", startTaskRoll, startEmpty, 1.1),
+        CompareRow("4", Format("/debuglog cost, %d files", options.logFiles), "TaskRoll /debuglog /file:",
+                   "TaskRoll /file:", shortDebugLog, shortTaskRoll, 0),
+        CompareRow("5", Format("Webroster, %d browsers", options.browsers), "Webroster (x86)", "floor_browsers (x86)",
+                   webroster, webFloor, 1.2),
+        CompareRow("6", "peak working set, row 1", "TaskRoll /file:", "floor_list", listTaskRoll, listFloor, 0, true),
     };
     notes.insert(notes.begin(),
                  Format("ratio = contender median / floor median (the verdict compares it with the goal); paired = "
