@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need and is not there yet: CMake, make,
-# the mingw-w64 cross compilers (posix thread model), GoogleTest's source, and
-# Wine with its 32-bit part. Quick when everything is already installed.
+# the mingw-w64 cross compilers (posix thread model), GoogleTest's source, Wine
+# with its 32-bit part, and clang with its fuzzing and sanitizer runtime. Quick
+# when everything is already installed.
+#
+# Written for a package mirror caught in mid-sync: an index that fails to
+# download is fetched once more, and an install that cannot be resolved (the
+# i386 half of a multiarch library lagging behind its amd64 half) is tried again
+# preferring the release's own suite, where both architectures agree.
 set -euo pipefail
 
 SUDO=""
@@ -21,15 +27,66 @@ have_cmd i686-w64-mingw32-windres || missing+=(binutils-mingw-w64-i686)
 have_cmd wine || missing+=(wine)
 have_pkg wine64 || missing+=(wine64)
 have_pkg wine32:i386 || missing+=(wine32:i386)
+have_cmd clang++-14 || missing+=(clang-14)
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+    missing+=(libclang-rt-14-dev)
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
+
+fail() {
+    echo "deps.sh: $*" >&2
+    exit 1
+}
 
 echo "Installing: ${missing[*]}"
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# apt-get update exits 0 when an index fails to download and only warns; such a
+# warning leaves that index as it was (or missing), so the update is run once more.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+update() {
+    local status=0
+    $SUDO apt-get update -q 2>&1 | tee "$log" || status=1
+    if grep -qE '^[WE]: (Failed to fetch|Some index files failed)' "$log"; then status=1; fi
+    return $status
+}
+if ! update; then
+    echo "Some package index failed to download; updating once more."
+    update || echo "Still not every package index could be downloaded; going on with what is there."
+fi
+
+# Every package needs a candidate before anything is installed: otherwise apt
+# stops on the first unknown one with a message that names only that one.
+nocandidate=()
+for package in "${missing[@]}"; do
+    candidate=$(apt-cache policy "$package" 2>/dev/null | awk '/Candidate:/ { print $2 }')
+    if [ -z "$candidate" ] || [ "$candidate" = "(none)" ]; then
+        nocandidate+=("$package")
+    fi
+done
+if [ ${#nocandidate[@]} -gt 0 ]; then
+    fail "no installable version of: ${nocandidate[*]} (not in the configured package sources; run 'apt-get update' once the mirror is reachable)"
+fi
+
+install() {
+    $SUDO apt-get install -y -q --no-install-recommends "$@" "${missing[@]}" 2>&1 | tee "$log"
+    return "${PIPESTATUS[0]}"
+}
+if install; then
+    exit 0
+fi
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if [ -n "$codename" ]; then
+    echo "The install failed; trying again with the packages of the release's own suite ($codename)."
+    if install -t "$codename"; then
+        exit 0
+    fi
+fi
+why=$(grep -E '^E: ' "$log" | tail -n 3 | tr '\n' ' ')
+fail "could not install ${missing[*]}: ${why:-apt-get failed, see its output above}"
