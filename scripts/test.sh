@@ -39,6 +39,10 @@ done
 . scripts/wine.sh
 trap wine_stop EXIT
 wine_start build/wineprefix
+# Tests that change machine-wide state (the whole browser list, files in
+# System32) run only where this mark is: inside the prefix made for the tests.
+# Elsewhere, a real Windows machine included, they are skipped with the reason.
+touch "$WINEPREFIX/drive_c/tasktools-private-test-prefix"
 
 for arch in x64 x86; do
     echo "=== Tests of the $arch build ==="

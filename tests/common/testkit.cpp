@@ -42,9 +42,16 @@ void RemoveTree(const std::wstring& path)
             if (name == L"." || name == L"..")
                 continue;
             std::wstring full = path + L"\\" + name;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            // A link or junction is removed itself, never followed: what it
+            // points to is not ours.
+            bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!link)
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (directory && !link)
                 RemoveTree(full);
+            else if (directory)
+                RemoveDirectoryW(full.c_str());
             else
                 DeleteFileW(full.c_str());
         } while (FindNextFileW(find, &entry));
@@ -55,6 +62,11 @@ void RemoveTree(const std::wstring& path)
 }
 
 }  // namespace
+
+bool InPrivateTestPrefix()
+{
+    return FileExists(L"C:\\tasktools-private-test-prefix");
+}
 
 std::wstring ProgramDir()
 {

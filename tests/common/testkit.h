@@ -55,6 +55,11 @@ private:
     DWORD id_ = 0;
 };
 
+// True inside the private Wine prefix that the test scripts make and mark. A
+// test that changes machine-wide state (the whole browser list of a hive, files
+// in System32) runs only there; elsewhere, on a real machine, it is skipped.
+bool InPrivateTestPrefix();
+
 bool FileExists(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);  // empty when the file cannot be read
 void WriteBytes(const std::wstring& path, const std::string& bytes);
@@ -72,6 +77,11 @@ std::string Escape(const std::string& bytes);
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 
 }  // namespace testkit
+
+#define SKIP_UNLESS_PRIVATE_TEST_PREFIX()                                                                  \
+    if (!::testkit::InPrivateTestPrefix())                                                                 \
+    GTEST_SKIP() << "changes machine-wide state, so it runs only in the private test prefix that the test " \
+                    "scripts make"
 
 #define EXPECT_BYTES(expected, actual) EXPECT_TRUE(::testkit::SameBytes((expected), (actual)))
 #define ASSERT_BYTES(expected, actual) ASSERT_TRUE(::testkit::SameBytes((expected), (actual)))
