@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -38,37 +39,46 @@ bool ToAnsi(const wchar_t* path, char* ansiPath)
     return length > 0 && !lossy;
 }
 
+}  // namespace
+
 // The executable's path in the ANSI code page that every later step works in.
-// A path the code page cannot hold (a profile named in Cyrillic on a Western
-// machine) takes its short form, which is ASCII where the volume keeps short
-// names, and is not expanded back. Without one, the lossy form stands and the
-// file is then not found.
+// A short name is expanded in UTF-16 first: the ANSI expansion would write "?"
+// for each character of a long name outside the code page, a file that does
+// not exist. A path the code page cannot hold (a profile named in Cyrillic on
+// a Western machine) then takes its short form, which is ASCII where the
+// volume keeps short names. Without one, the lossy form stands and the file is
+// then not found.
 void GetAnsiModulePath(const wchar_t* path, char* modulePath)
 {
-    if (ToAnsi(path, modulePath)) {
-        // Only a path with a short name in it needs expanding, and a short
-        // name that differs from its long one has a "~" (the system makes
-        // them so); asking the file system about every directory of every
-        // path would cost more than all the rest of a record.
-        if (std::strchr(modulePath, '~') != nullptr) {
-            NativeView view = BeginNativeView();
-            GetLongPathNameA(modulePath, modulePath, PATH_BUFFER_SIZE);
-            EndNativeView(view);
-        }
-        return;
+    // Only a path with a short name in it needs expanding, and a short name
+    // that differs from its long one has a "~" (the system makes them so);
+    // asking the file system about every directory of every path would cost
+    // more than all the rest of a record.
+    wchar_t longPath[PATH_BUFFER_SIZE] = {};
+    const wchar_t* full = path;
+    if (std::wcschr(path, L'~') != nullptr) {
+        NativeView view = BeginNativeView();
+        DWORD length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
+        EndNativeView(view);
+        if (length > 0 && length < PATH_BUFFER_SIZE)
+            full = longPath;
     }
+    if (ToAnsi(full, modulePath))
+        return;
     wchar_t shortPath[PATH_BUFFER_SIZE] = {};
     NativeView view = BeginNativeView();
-    DWORD length = GetShortPathNameW(path, shortPath, PATH_BUFFER_SIZE);
+    DWORD length = GetShortPathNameW(full, shortPath, PATH_BUFFER_SIZE);
     EndNativeView(view);
     if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
         LogMessage("%s: the full path is outside the ANSI code page; its short path is used", modulePath);
         return;
     }
     std::memset(modulePath, 0, PATH_BUFFER_SIZE);
-    WideCharToMultiByte(CP_ACP, 0, path, -1, modulePath, static_cast<int>(PATH_BUFFER_SIZE) - 1, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, full, -1, modulePath, static_cast<int>(PATH_BUFFER_SIZE) - 1, nullptr, nullptr);
     LogMessage("%s: the path is outside the ANSI code page and has no short path", modulePath);
 }
+
+namespace {
 
 // The image path as the process tells it to a handle with limited access.
 bool QueryImagePath(HANDLE process, wchar_t* path)
@@ -108,6 +118,14 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
     NativeView view = BeginNativeView();
     FileKind file = CheckFileKind(modulePath);
     EndNativeView(view);
+    // A relative name is checked in the current directory; the system's
+    // version functions would look for it along the module search path, which
+    // starts in TaskRoll's own directory, and describe another file. So they
+    // are given the full path of the file that was checked.
+    char filePath[PATH_BUFFER_SIZE] = {};
+    DWORD fullLength = GetFullPathNameA(modulePath, PATH_BUFFER_SIZE, filePath, nullptr);
+    if (fullLength == 0 || fullLength >= PATH_BUFFER_SIZE)
+        file = FILE_MISSING;
     if (file == FILE_NOT_ON_DISK)
         LogMessage("%s: not a file on disk (a device or a pipe); it is not read", modulePath);
     if (file != FILE_ON_DISK) {
@@ -119,7 +137,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
     // One read of the resource serves both strings.
     VersionResource resource;
     view = BeginNativeView();
-    ReadVersionResource(modulePath, &resource);
+    ReadVersionResource(filePath, &resource);
     EndNativeView(view);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};

@@ -23,6 +23,9 @@ int GetProcessesData(char* record, const char* outputPath);
 DWORD GetProcessInfo(DWORD processId, char* record);
 // 0 when a record was built into `record`; 1 when the module file does not exist.
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId);
+// The ANSI path for the image path `path` (PATH_BUFFER_SIZE bytes): short
+// names expanded, and the short form where the code page cannot hold the long one.
+void GetAnsiModulePath(const wchar_t* path, char* modulePath);
 // Replaces every '$' of the record by 'S', so that the record's own '$' ends
 // it, and every CR and LF by a space, so that a record stays one line.
 void replaceAllDelims(char* record);
