@@ -20,6 +20,8 @@ constexpr unsigned LOG_NAME_SIZE = 261;
 // CR LF and the NUL still fit in 1024 bytes.
 constexpr unsigned LOG_TEXT_LIMIT = 1021;
 
+void LogBanner(const char* format, ...) TASKROLL_PRINTF_FORMAT(1, 2);
+
 }  // namespace
 
 bool MakeLogPath(const char* executablePath, char* logPath, unsigned logPathSize)
@@ -57,11 +59,17 @@ void InitLogFile()
     if (handle == INVALID_HANDLE_VALUE)
         return;
     s_logHandle = handle;
-    LogMessage("\r\n\r\n\r\n\r\n\r\n===============");
+    LogBanner("\r\n\r\n\r\n\r\n\r\n===============");
     LogMessage("Logging started");
 }
 
-void LogMessage(const char* format, ...)
+namespace {
+
+// One time-stamped line. A CR or LF inside the message (a file's description,
+// a path, a Java command) becomes a space, so that no text read from a file
+// can end the line early and forge the lines after it; only the run banner
+// keeps its own line breaks.
+void WriteLogLine(bool keepLineBreaks, const char* format, va_list arguments)
 {
     if (s_logHandle == nullptr)
         return;
@@ -74,12 +82,15 @@ void LogMessage(const char* format, ...)
     line[prefixLength] = '\0';
 
     // A message too long for the line is cut, so that the line still ends in CR LF.
-    va_list arguments;
-    va_start(arguments, format);
     int expanded = std::vsnprintf(line + prefixLength, LOG_TEXT_LIMIT + 1 - prefixLength, format, arguments);
-    va_end(arguments);
     if (expanded < 0)
         line[prefixLength] = '\0';
+    if (!keepLineBreaks) {
+        for (char* c = line + prefixLength; *c != '\0'; ++c) {
+            if (*c == '\r' || *c == '\n')
+                *c = ' ';
+        }
+    }
     AppendBounded(line, LOG_TEXT_LIMIT + 3, "\r\n");
 
     SetFilePointer(s_logHandle, 0, nullptr, FILE_END);
@@ -88,6 +99,24 @@ void LogMessage(const char* format, ...)
     FlushFileBuffers(s_logHandle);
     // Callers read GetLastError after logging a failure; the write must not change it.
     SetLastError(savedError);
+}
+
+void LogBanner(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    WriteLogLine(true, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
+void LogMessage(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    WriteLogLine(false, format, arguments);
+    va_end(arguments);
 }
 
 void FreeLogFile()

@@ -120,7 +120,8 @@ TEST(DebugLog, MakeLogPath)
 }
 
 // One test, because a run opens its log once: lines too long are cut to 1023
-// bytes with their CR LF, arguments are copied as they are, and after
+// bytes with their CR LF, arguments are copied as they are (a CR or LF in
+// them as a space, so that no line can be forged), and after
 // FreeLogFile nothing more is written, not even by a new InitLogFile.
 TEST(DebugLog, WriterLines)
 {
@@ -134,6 +135,7 @@ TEST(DebugLog, WriterLines)
     SetLastError(1234);
     LogMessage("%s", "%s%d%n");
     EXPECT_EQ(GetLastError(), 1234u);
+    LogMessage("'%s' read", "Line one\r\nT: forged\n");
     LogTrace("WriterLines");
     FreeLogFile();
     LogMessage("after FreeLogFile");
@@ -143,7 +145,7 @@ TEST(DebugLog, WriterLines)
 
     std::string log = testkit::ReadBytes(path);
     EXPECT_BYTES(BANNER + "T: " + a + "\r\nT: " + b.substr(0, 1011) + "\r\nT: " + c.substr(0, 1011) +
-                     "\r\nT: %s%d%n\r\n" + Trace("WriterLines") + Trace("FreeLogFile"),
+                     "\r\nT: %s%d%n\r\nT: 'Line one  T: forged ' read\r\n" + Trace("WriterLines") + Trace("FreeLogFile"),
                  rig::Normalized(log));
     for (const std::string& line : rig::Lines(log))
         EXPECT_LE(line.size() + 2, 1023u);
