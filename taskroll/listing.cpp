@@ -177,24 +177,23 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     if (process == nullptr) {
         error = FailureCode();
         LogMessage("OpenProcess failed");
-    } else if (GetModuleFileNameExW(process, nullptr, path, PATH_BUFFER_SIZE) == 0) {
-        // The executable's path, asked for directly: the module list is read
-        // only when that fails, to tell the two failures apart as the log
-        // always has. Reading the whole list for every process would cost a
-        // walk through all its modules.
+    } else if (!QueryImagePath(process, path)) {
+        // The kernel's record of the image comes first: the loader's module
+        // list lies in the process's own memory, where any program can make
+        // its entry name another file (svchost.exe, say). The list is read
+        // only when the kernel cannot tell, with the log lines it always had.
         HMODULE modules[MAX_MODULES] = {};
         DWORD moduleBytes = 0;
         if (!EnumProcessModules(process, modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
             error = FailureCode();
             LogMessage("EnumProcessModules failed");
         } else if (GetModuleFileNameExW(process, modules[0], path, PATH_BUFFER_SIZE) == 0) {
-            // The first module is the process's executable.
+            // The first module is the process's executable. The kernel's
+            // record was asked for first and failed already.
             LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
-            if (!QueryImagePath(process, path)) {
-                error = FailureCode();
-                CloseHandle(process);
-                return error;
-            }
+            error = FailureCode();
+            CloseHandle(process);
+            return error;
         }
     }
 

@@ -182,7 +182,8 @@ TEST(Listing, AssembleRecordCutsTheFirstField)
 // process runs: the 32-bit TaskRoll cannot read a 64-bit process's modules and
 // asks for its image path instead, and on 64-bit Windows it sees System32
 // through WOW64 redirection, where a file of the same name is another program.
-// Each TaskRoll lists fixtures of both architectures, and a 64-bit fixture in
+// Each TaskRoll lists fixtures of both architectures (also ones that name
+// another file in their own loader entry), and a 64-bit fixture in
 // System32 whose 32-bit twin of another description lies in SysWOW64, by name
 // and running.
 //
@@ -194,7 +195,8 @@ TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
 {
     const std::wstring own = testkit::Sibling(L"fx_order1.exe"), other = rig::OtherBuild(L"fx_order1.exe");
     const std::wstring twin = rig::OtherBuild(L"fx_order2.exe"), otherTaskRoll = rig::OtherBuild(L"TaskRoll.exe");
-    if (other.empty() || twin.empty() || otherTaskRoll.empty())
+    const std::wstring disguised = rig::OtherBuild(L"fx_masquerade.exe");
+    if (other.empty() || twin.empty() || otherTaskRoll.empty() || disguised.empty())
         GTEST_SKIP() << "the other architecture's build is not beside this one";
     wchar_t windows[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
@@ -209,6 +211,9 @@ TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
     } placements[] = {
         {own, dir / L"own.exe", L"", L""},
         {other, dir / L"other.exe", L"", L""},
+        // Processes that name another file in their own loader entry.
+        {testkit::Sibling(L"fx_masquerade.exe"), dir / L"disguised.exe", L"", L""},
+        {disguised, dir / L"disguised_other.exe", L"", L""},
         // Deutsch from the 64-bit build in System32, English from the 32-bit one in SysWOW64.
         {wide ? own : other, std::wstring(windows) + L"\\system32\\" + name,
          wide ? twin : testkit::Sibling(L"fx_order2.exe"), std::wstring(windows) + L"\\syswow64\\" + name},
