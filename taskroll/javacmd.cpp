@@ -1,12 +1,26 @@
 #include "javacmd.h"
 
+#include "debuglog.h"
+#include "settings.h"
+#include "text.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr DWORD USER_NAME_SIZE = 1024;
+constexpr DWORD SID_TEXT_SIZE = 256;
+// hsperfdata_* directories looked at in one temporary directory: a user with
+// thousands of them slows only the lookup of their own process, and only so far.
+constexpr std::size_t MAX_PERF_DIRECTORIES = 256;
 
 // The line goes out as UTF-16 code units. Standard output is in binary mode
 // by now, so each unit reaches the reader as two little-endian bytes, with
@@ -19,6 +33,38 @@ void ReportUserNameError()
     std::fflush(stdout);
 }
 
+// The owner may be a SID other than the process's user where an administrator
+// or the system made the file: those can write anywhere in any case.
+bool IsOwnedBy(HANDLE file, PSID owner)
+{
+    PSID fileOwner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &fileOwner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool trusted = fileOwner != nullptr &&
+                   (EqualSid(fileOwner, owner) || IsWellKnownSid(fileOwner, WinLocalSystemSid) ||
+                    IsWellKnownSid(fileOwner, WinBuiltinAdministratorsSid));
+    LocalFree(descriptor);
+    return trusted;
+}
+
+// What was opened must be a file on disk, reached through no reparse point
+// (the open does not follow one, so a link shows as itself here): a pipe or a
+// device might answer a read never, and a link leads where its maker chose.
+// With `owner`, the file must also be the owner's own: it lies where others
+// can write too.
+int CheckPlainFile(HANDLE file, PSID owner)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return -8;
+    if (owner != nullptr && !IsOwnedBy(file, owner))
+        return -9;
+    return 0;
+}
+
 // Steps after the open: size, mapping, view, search and copy. The mapping and
 // the view are handed back so that the caller releases them on every exit,
 // also when copying the value throws.
@@ -27,7 +73,7 @@ int MapAndCopyValue(HANDLE file, const char* key, std::string& value, HANDLE* ma
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size))
         return -2;
-    if ((static_cast<unsigned long long>(size.QuadPart) >> 32) != 0)
+    if (size.QuadPart > PERF_DATA_MAX_BYTES)
         return -3;
     *mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (*mapping == nullptr)
@@ -40,7 +86,6 @@ int MapAndCopyValue(HANDLE file, const char* key, std::string& value, HANDLE* ma
     // own extent is what may be read.
     MEMORY_BASIC_INFORMATION region = {};
     std::size_t viewBytes = VirtualQuery(*view, &region, sizeof region) != 0 ? region.RegionSize : 0;
-    // A file of 2 GiB or more gives a negative count, in which nothing is found.
     return FindPerfDataValue(*view, viewBytes, static_cast<int>(size.LowPart), key, value);
 }
 
@@ -51,6 +96,283 @@ void ReleasePerfData(const char* view, HANDLE mapping, HANDLE file)
     if (mapping != nullptr)
         CloseHandle(mapping);
     CloseHandle(file);
+}
+
+int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& value, PSID owner)
+{
+    // The virtual machine keeps its file open for writing while it runs.
+    HANDLE file = CreateFileA(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int code = CheckPlainFile(file, owner);
+    if (code != 0) {
+        CloseHandle(file);
+        return code;
+    }
+
+    HANDLE mapping = nullptr;
+    const char* view = nullptr;
+    try {
+        code = MapAndCopyValue(file, key, value, &mapping, &view);
+    } catch (...) {
+        ReleasePerfData(view, mapping, file);
+        throw;
+    }
+    ReleasePerfData(view, mapping, file);
+    return code;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The owner of a process: its token's user, and what the system records of it.
+struct Owner {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    char sidText[SID_TEXT_SIZE];
+    char name[PATH_BUFFER_SIZE];
+    bool serviceAccount;  // LocalSystem, LocalService, NetworkService
+};
+
+bool GetProcessOwner(HANDLE process, Owner* owner)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD size = 0;
+    bool found = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
+                 CopySid(sizeof owner->sid, owner->sid, buffer.user.User.Sid);
+    CloseHandle(token);
+    if (!found)
+        return false;
+
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(owner->sid, &text))
+        return false;
+    found = CopyBounded(owner->sidText, sizeof owner->sidText, text);
+    LocalFree(text);
+
+    // The account's name, which a virtual machine outside its owner's
+    // profile would have named its directory after.
+    char domain[PATH_BUFFER_SIZE] = {};
+    DWORD nameSize = sizeof owner->name;
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    owner->name[0] = '\0';
+    if (!LookupAccountSidA(nullptr, owner->sid, owner->name, &nameSize, domain, &domainSize, &use))
+        owner->name[0] = '\0';
+    owner->serviceAccount = IsWellKnownSid(owner->sid, WinLocalSystemSid) ||
+                            IsWellKnownSid(owner->sid, WinLocalServiceSid) ||
+                            IsWellKnownSid(owner->sid, WinNetworkServiceSid);
+    return found;
+}
+
+// A string value as stored, REG_SZ or REG_EXPAND_SZ (told by `expandable`);
+// false when it is missing, of another type or longer than a path.
+bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string* text, bool* expandable)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    char data[PATH_BUFFER_SIZE] = {};
+    DWORD type = 0;
+    DWORD size = sizeof data - 1;  // a value stored without its NUL still ends in one
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    *text = data;
+    *expandable = type == REG_EXPAND_SZ;
+    return true;
+}
+
+// A directory named by the registry, expanded as the owner's session would
+// expand it, without trailing backslashes; empty when it cannot be used. Only
+// a fixed local disk is looked at: a network path would have TaskRoll
+// authenticate to whatever server a user names, and wait for it.
+std::string RegistryDirectory(HKEY root, const std::string& keyPath, const char* name,
+                              const std::vector<KnownVariable>& variables)
+{
+    std::string text;
+    bool expandable = false;
+    if (!ReadRegistryText(root, keyPath, name, &text, &expandable))
+        return std::string();
+    std::string directory = text;
+    if (expandable && !ExpandKnownVariables(text, variables.data(), variables.size(), &directory))
+        return std::string();
+    while (directory.size() > 3 && directory.back() == '\\')
+        directory.pop_back();
+    if (!IsPlainLocalPath(directory))
+        return std::string();
+    UINT drive = GetDriveTypeA(directory.substr(0, 3).c_str());
+    if (drive != DRIVE_FIXED && drive != DRIVE_RAMDISK)
+        return std::string();
+    return directory;
+}
+
+// One temporary directory of the owner's, and which of its hsperfdata_
+// directories may speak for the owner's process.
+struct Place {
+    std::string directory;
+    std::vector<std::string> names;  // "hsperfdata_" + each; empty: any hsperfdata_*
+    bool othersCanWrite;             // then the file must be the owner's own
+};
+
+struct Candidate {
+    std::string path;
+    ULONGLONG written;
+};
+
+bool IsPlainDirectory(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+void AddCandidate(const std::string& perfDirectory, const std::string& id, std::vector<Candidate>* candidates)
+{
+    std::string path = perfDirectory + "\\" + id;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return;
+    ULARGE_INTEGER written;
+    written.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    written.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    candidates->push_back({path, written.QuadPart});
+}
+
+// The files named by the process id in the place's hsperfdata_ directories,
+// the newest first, as the virtual machine's own tools take them. A directory
+// that is a reparse point is skipped: it could lead anywhere.
+std::vector<Candidate> FindCandidates(const Place& place, const std::string& id)
+{
+    std::vector<Candidate> candidates;
+    for (const std::string& name : place.names) {
+        std::string perfDirectory = place.directory + "\\hsperfdata_" + name;
+        if (IsPlainDirectory(GetFileAttributesA(perfDirectory.c_str())))
+            AddCandidate(perfDirectory, id, &candidates);
+    }
+    if (place.names.empty()) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((place.directory + "\\hsperfdata_*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            try {
+                std::size_t seen = 0;
+                do {
+                    if (IsPlainDirectory(found.dwFileAttributes) && ++seen <= MAX_PERF_DIRECTORIES)
+                        AddCandidate(place.directory + "\\" + found.cFileName, id, &candidates);
+                } while (seen < MAX_PERF_DIRECTORIES && FindNextFileA(search, &found));
+            } catch (...) {
+                FindClose(search);
+                throw;
+            }
+            FindClose(search);
+        }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.written > b.written; });
+    return candidates;
+}
+
+// The owner's temporary directories, in the order in which the owner's
+// virtual machine would have chosen them: GetTempPath takes TMP before TEMP,
+// as registered for the owner; the profile's own Temp is where both point by
+// default and where the virtual machine writes when they cannot be read here.
+// A service account's virtual machine runs with the system's environment, so
+// its TEMP is the Windows directory's Temp (SystemTemp on newer systems).
+// TaskRoll's own TEMP came before all of them, as it always has.
+std::vector<Place> GetOwnerPlaces(const Owner& owner)
+{
+    char windows[PATH_BUFFER_SIZE] = {};
+    UINT length = GetSystemWindowsDirectoryA(windows, PATH_BUFFER_SIZE);
+    std::string windowsDirectory = length > 0 && length < PATH_BUFFER_SIZE ? windows : "";
+    std::vector<KnownVariable> variables = {{"SystemRoot", windowsDirectory},
+                                            {"windir", windowsDirectory},
+                                            {"SystemDrive", windowsDirectory.substr(0, 2)}};
+    const std::string profileKey = std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+                                   owner.sidText;
+    std::string profile = RegistryDirectory(HKEY_LOCAL_MACHINE, profileKey, "ProfileImagePath", variables);
+    if (!profile.empty()) {
+        variables.push_back({"USERPROFILE", profile});
+        variables.push_back({"LOCALAPPDATA", profile + "\\AppData\\Local"});
+        variables.push_back({"APPDATA", profile + "\\AppData\\Roaming"});
+    }
+
+    std::vector<std::string> ownNames;
+    if (owner.name[0] != '\0')
+        ownNames.push_back(owner.name);
+    std::vector<std::string> directories;
+    const std::string environmentKey = std::string(owner.sidText) + "\\Environment";
+    directories.push_back(RegistryDirectory(HKEY_USERS, environmentKey, "TMP", variables));
+    directories.push_back(RegistryDirectory(HKEY_USERS, environmentKey, "TEMP", variables));
+    if (!profile.empty())
+        directories.push_back(profile + "\\AppData\\Local\\Temp");
+
+    std::vector<Place> places;
+    for (const std::string& directory : directories) {
+        bool known = directory.empty();
+        for (const Place& place : places)
+            known = known || EqualNoCase(place.directory, directory);
+        if (known)
+            continue;
+        // Inside the profile only the owner and administrators can write, so
+        // any directory there is the owner's, whatever USERNAME their virtual
+        // machine saw. Elsewhere only the name the account would have given.
+        bool inside = !profile.empty() && IsInsideDirectory(directory, profile);
+        if (inside)
+            places.push_back({directory, {}, false});
+        else if (!ownNames.empty())
+            places.push_back({directory, ownNames, true});
+    }
+
+    if (owner.serviceAccount && !windowsDirectory.empty()) {
+        // Every user can write to the system's Temp: only the directories that
+        // the account's virtual machine would name, the account's name and,
+        // for LocalSystem's USERNAME, the computer's name with a "$".
+        std::vector<std::string> serviceNames = ownNames;
+        char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+        DWORD computerSize = sizeof computer;
+        if (GetComputerNameA(computer, &computerSize))
+            serviceNames.push_back(std::string(computer) + "$");
+        for (const char* temp : {"\\Temp", "\\SystemTemp"})
+            places.push_back({windowsDirectory + temp, serviceNames, true});
+    }
+    return places;
+}
+
+// Where the owner's virtual machine would have put its file. Logs the outcome.
+void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command)
+{
+    Owner owner;
+    if (!GetProcessOwner(process, &owner)) {
+        LogMessage("Java processing: the owner of process %lu is not known (error %lu); no other place is searched",
+                   static_cast<unsigned long>(processId), static_cast<unsigned long>(GetLastError()));
+        return;
+    }
+    const std::string id = std::to_string(static_cast<unsigned long>(processId));
+    for (const Place& place : GetOwnerPlaces(owner)) {
+        for (const Candidate& candidate : FindCandidates(place, id)) {
+            std::string value;
+            if (ReadPerfDataFile(candidate.path, "javaCommand", value, place.othersCanWrite ? owner.sid : nullptr) ==
+                0) {
+                LogMessage("Java processing: command read from %s, a place of the process's owner %s",
+                           candidate.path.c_str(), owner.sidText);
+                command = value;
+                return;
+            }
+        }
+    }
+    LogMessage("Java processing: no performance-data file for process %lu in the places of its owner %s",
+               static_cast<unsigned long>(processId), owner.sidText);
 }
 
 }  // namespace
@@ -74,36 +396,74 @@ std::string GetPerfDataDir()
     return std::string(temp) + "\\" + "hsperfdata_" + userName + "\\";
 }
 
-void GetJavaCommandLine(DWORD processId, std::string& command)
+void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
 {
     std::string path = GetPerfDataDir();
-    if (path.empty())
-        return;
-    path += std::to_string(static_cast<unsigned long>(processId));
-    std::string value;
-    if (ReadPerfDataValue(path, "javaCommand", value) == 0)
-        command = value;
+    if (!path.empty()) {
+        path += std::to_string(static_cast<unsigned long>(processId));
+        std::string value;
+        if (ReadPerfDataValue(path, "javaCommand", value) == 0) {
+            command = value;
+            return;
+        }
+    }
+    if (process != nullptr)
+        SearchOwnerPlaces(processId, process, command);
 }
 
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value)
 {
-    // The virtual machine keeps its file open for writing while it runs.
-    HANDLE file = CreateFileA(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
+    return ReadPerfDataFile(filePath, key.c_str(), value, nullptr);
+}
 
-    HANDLE mapping = nullptr;
-    const char* view = nullptr;
-    int code = 0;
-    try {
-        code = MapAndCopyValue(file, key.c_str(), value, &mapping, &view);
-    } catch (...) {
-        ReleasePerfData(view, mapping, file);
-        throw;
+bool ExpandKnownVariables(const std::string& text, const KnownVariable* variables, std::size_t count,
+                          std::string* expanded)
+{
+    std::string result;
+    std::size_t at = 0;
+    for (std::size_t open; (open = text.find('%', at)) != std::string::npos;) {
+        std::size_t close = text.find('%', open + 1);
+        if (close == std::string::npos)
+            break;
+        result += text.substr(at, open - at);
+        const std::string name = text.substr(open + 1, close - open - 1);
+        const KnownVariable* known = nullptr;
+        for (std::size_t i = 0; i < count && known == nullptr; ++i)
+            known = EqualNoCase(name, variables[i].name) ? &variables[i] : nullptr;
+        if (known == nullptr || known->value.empty())
+            return false;
+        result += known->value;
+        at = close + 1;
     }
-    ReleasePerfData(view, mapping, file);
-    return code;
+    result += text.substr(at);
+    *expanded = result;
+    return true;
+}
+
+bool IsPlainLocalPath(const std::string& path)
+{
+    if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || path[2] != '\\')
+        return false;
+    if (path.find_first_of(":/", 2) != std::string::npos)
+        return false;
+    std::size_t start = 3;
+    while (start < path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        // An empty component (two backslashes) or one the system would trim.
+        if (end == start || path[end - 1] == '.' || path[end - 1] == ' ')
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool IsInsideDirectory(const std::string& path, const std::string& directory)
+{
+    if (directory.empty() || path.size() < directory.size() || !EqualNoCase(path.substr(0, directory.size()), directory))
+        return false;
+    return path.size() == directory.size() || directory.back() == '\\' || path[directory.size()] == '\\';
 }
 
 int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value)

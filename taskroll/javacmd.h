@@ -1,13 +1,23 @@
 #pragma once
 // The Java command of a process run by javaw.exe, read from the performance-data
-// file that a running Java virtual machine keeps under TEMP for its process.
+// file that a running Java virtual machine keeps in a temporary directory for
+// its process: TaskRoll's own TEMP first, then the places of the process's owner.
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+
+// The largest file searched for the command. Real performance-data files are
+// tens of KiB; a bigger one is not searched, so that no user can make every
+// inventory run slow with a huge (perhaps sparse) file.
+constexpr long long PERF_DATA_MAX_BYTES = 4LL << 20;
 
 // Replaces `command` by the Java command found for the process. Every failure
 // leaves `command` as it was; growing a string may throw (out of memory).
-void GetJavaCommandLine(DWORD processId, std::string& command);
+// `process` is an open handle to it, with at least limited query access, that
+// also keeps its id from being reused meanwhile; with none (list mode) only
+// TaskRoll's own TEMP is searched.
+void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process = nullptr);
 
 // "<TEMP>\hsperfdata_<user name>\" (the process id is appended to it), or
 // empty when the user name cannot be read or TEMP is not set: no lookup then.
@@ -15,10 +25,29 @@ std::string GetPerfDataDir();
 
 // Copies the string that follows the NUL-terminated name holding `key` into
 // `value`. 0 on success; otherwise `value` is untouched and the result is
-// -1 file not opened, -2 size not read, -3 file of 4 GiB or more,
+// -1 file not opened, -2 size not read, -3 file larger than PERF_DATA_MAX_BYTES,
 // -4 mapping not created (an empty file), -5 view not mapped,
-// -6 key not found, -7 nothing follows the key's name.
+// -6 key not found, -7 nothing follows the key's name,
+// -8 not a plain disk file (a pipe, a device, a directory, a reparse point).
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value);
+
+// A variable that an owner's registry value may name, with the owner's value.
+struct KnownVariable {
+    const char* name;
+    std::string value;
+};
+// Expands each %NAME% of `text`, the name compared without regard to ASCII
+// case, from `variables`. False when the text names a variable that is not
+// among them: its value for the owner is not known here, and TaskRoll's own
+// would be a guess. A '%' without a closing one stays as it is.
+bool ExpandKnownVariables(const std::string& text, const KnownVariable* variables, std::size_t count,
+                          std::string* expanded);
+// True for a local absolute path "X:\...", with no "." or ".." component, no
+// component ending in a dot or a space (which the system would drop), no
+// stream name and no forward slash: a path whose text tells where it leads.
+bool IsPlainLocalPath(const std::string& path);
+// True when `path` is `directory` or lies below it (ASCII case ignored).
+bool IsInsideDirectory(const std::string& path, const std::string& directory);
 
 // The search and the copy of ReadPerfDataValue over a mapped view of
 // `viewBytes` readable bytes, of a file whose size was read as `reportedSize`.

@@ -8,6 +8,8 @@
 #include "text.h"
 #include "versioninfo.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <psapi.h>
 
 #include <cerrno>
@@ -87,6 +89,75 @@ bool QueryImagePath(HANDLE process, wchar_t* path)
     return QueryFullProcessImageNameW(process, 0, path, &size) != 0;
 }
 
+// The runtime's error number for a failed open, as fopen would have set it,
+// for the log line that has always shown one.
+int OpenErrorNumber(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EINVAL;
+    }
+}
+
+// Opens processes.dat for writing as fopen "w" would, but never through a
+// planted link: a run as SYSTEM in a directory that users can write to would
+// otherwise truncate whatever a symbolic link, a junction or a hard link of
+// that name leads to. The open does not follow a reparse point, and the
+// checks are made on the handle itself, so nothing can be swapped in between;
+// only then is the file truncated and handed to a text-mode stream, which
+// writes each "\n" as CR LF as before.
+FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
+{
+    *refusal = OUTPUT_OPEN_FAILED;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = OpenErrorNumber(GetLastError());
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(file, &info) != 0;
+    if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        *refusal = OUTPUT_IS_REPARSE_POINT;
+    else if (known && info.nNumberOfLinks > 1)
+        *refusal = OUTPUT_HAS_LINKS;
+    // Only a file that holds something is cut: a device such as NUL has no
+    // length to set and is written as fopen would write it.
+    bool truncated = known && *refusal == OUTPUT_OPEN_FAILED &&
+                     ((info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) || SetEndOfFile(file));
+    if (!truncated) {
+        errno = OpenErrorNumber(known ? GetLastError() : ERROR_ACCESS_DENIED);
+        CloseHandle(file);
+        return nullptr;
+    }
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "w");
+    if (stream == nullptr)
+        _close(descriptor);
+    return stream;
+}
+
 }  // namespace
 
 void replaceAllDelims(char* record)
@@ -112,7 +183,7 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
     AppendBounded(record, RECORD_BUFFER_SIZE, description);
 }
 
-int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
+int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)
 {
     LogTrace("GetModuleInfo");
     NativeView view = BeginNativeView();
@@ -152,7 +223,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId)
     if (std::strstr(modulePath, "javaw.exe") != nullptr) {
         LogMessage("Java processing");
         try {
-            GetJavaCommandLine(processId, javaCommand);
+            GetJavaCommandLine(processId, javaCommand, process);
             if (!javaCommand.empty())
                 firstField = javaCommand.c_str();
         } catch (...) {
@@ -203,11 +274,11 @@ DWORD GetProcessInfo(DWORD processId, char* record)
         // from the 32-bit build), a process still tells its image path to a
         // handle with limited access; the handle already open has that access.
         LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
-        HANDLE limited =
-            process != nullptr ? process : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-        bool found = limited != nullptr && QueryImagePath(limited, path);
-        if (limited != nullptr && limited != process)
-            CloseHandle(limited);
+        // The handle stays open for the Java lookup, which asks it for the
+        // process's owner; it also keeps the id from being reused meanwhile.
+        if (process == nullptr)
+            process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        bool found = process != nullptr && QueryImagePath(process, path);
         if (!found) {
             if (process != nullptr)
                 CloseHandle(process);
@@ -219,7 +290,7 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     GetAnsiModulePath(path, modulePath);
     DWORD result = 0;
     try {
-        result = static_cast<DWORD>(GetModuleInfo(modulePath, record, processId));
+        result = static_cast<DWORD>(GetModuleInfo(modulePath, record, processId, process));
     } catch (...) {
         if (process != nullptr)
             CloseHandle(process);
@@ -248,16 +319,24 @@ bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCoun
     }
 }
 
-int GetProcessesData(char* record, const char* outputPath)
+int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusal)
 {
     LogTrace("GetProcessesData");
     // A name list read from the input file replaces the running processes.
     std::size_t nameCount = GetNameCount();
     bool listMode = nameCount > 0;
 
-    FILE* output = std::fopen(outputPath, "w");
+    OutputRefusal reason = OUTPUT_OPEN_FAILED;
+    FILE* output = OpenOutputFile(outputPath, &reason);
+    if (refusal != nullptr)
+        *refusal = reason;
     if (output == nullptr) {
-        LogMessage("Failed to open output process list file: nError %d", errno);
+        if (reason == OUTPUT_IS_REPARSE_POINT)
+            LogMessage("Output process list file is a link (a reparse point); it is not written");
+        else if (reason == OUTPUT_HAS_LINKS)
+            LogMessage("Output process list file has other hard links; it is not written");
+        else
+            LogMessage("Failed to open output process list file: nError %d", errno);
         return RUN_OUTPUT_NOT_OPENED;
     }
 

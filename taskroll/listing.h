@@ -15,14 +15,23 @@ enum RunFailure {
     RUN_ENUMERATION_FAILED = 5,
 };
 
+// Why the output file was not opened (RUN_OUTPUT_NOT_OPENED).
+enum OutputRefusal {
+    OUTPUT_OPEN_FAILED,       // the open itself failed (a directory, no access)
+    OUTPUT_IS_REPARSE_POINT,  // a symbolic link or another reparse point: its target is not written
+    OUTPUT_HAS_LINKS,         // a file with other hard links, which writing it would change too
+};
+
 // Writes the listing to `outputPath`. RUN_LISTED when it was written, even if
 // single processes could not be read (they are logged); otherwise what made
-// the listing fail. After a failed write the record buffer is empty.
-int GetProcessesData(char* record, const char* outputPath);
+// the listing fail, and for RUN_OUTPUT_NOT_OPENED also why in `refusal`.
+// After a failed write the record buffer is empty.
+int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusal = nullptr);
 // 0 when a record was built into `record`; otherwise a nonzero error code.
 DWORD GetProcessInfo(DWORD processId, char* record);
 // 0 when a record was built into `record`; 1 when the module file does not exist.
-int GetModuleInfo(const char* modulePath, char* record, DWORD processId);
+// `process` is the open process (none in list mode), for the Java lookup.
+int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process = nullptr);
 // The ANSI path for the image path `path` (PATH_BUFFER_SIZE bytes): short
 // names expanded, and the short form where the code page cannot hold the long one.
 void GetAnsiModulePath(const wchar_t* path, char* modulePath);

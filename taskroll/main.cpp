@@ -136,7 +136,7 @@ std::string CurrentDirectory()
 // A run that produced no listing ends with its own exit code and one line on
 // standard error that names the cause and the path, so that a caller does not
 // take an old processes.dat for this run's result.
-int ReportFailure(int failure, const std::string& path)
+int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = OUTPUT_OPEN_FAILED)
 {
     static const char* const causes[] = {
         "",
@@ -146,7 +146,16 @@ int ReportFailure(int failure, const std::string& path)
         "cannot write the output file",
         "cannot enumerate the running processes; the output file is left empty",
     };
-    std::fprintf(stderr, "TaskRoll: %s: %s\n", causes[failure], path.c_str());
+    // An existing processes.dat that may stand for another file is not
+    // written; the line names which kind of link it is.
+    static const char* const refusals[] = {
+        "",
+        "the output file is a link (a reparse point) and is not written",
+        "the output file has other hard links and is not written",
+    };
+    const char* cause = failure == RUN_OUTPUT_NOT_OPENED && refusal != OUTPUT_OPEN_FAILED ? refusals[refusal]
+                                                                                           : causes[failure];
+    std::fprintf(stderr, "TaskRoll: %s: %s\n", cause, path.c_str());
     return failure;
 }
 
@@ -176,10 +185,11 @@ int main(int argc, char* argv[])
     // From here on "\n" on standard output stays a single byte.
     _setmode(_fileno(stdout), _O_BINARY);
     std::memset(s_record, 0, sizeof s_record);
-    int failure = GetProcessesData(s_record, s_outputPath);
+    OutputRefusal refusal = OUTPUT_OPEN_FAILED;
+    int failure = GetProcessesData(s_record, s_outputPath, &refusal);
     // The record of the last process handled, if it yielded one.
     std::fputs(s_record, stdout);
     LogMessage("TaskRoll Terminated");
     FreeLogFile();
-    return failure == RUN_LISTED ? 0 : ReportFailure(failure, s_outputPath);
+    return failure == RUN_LISTED ? 0 : ReportFailure(failure, s_outputPath, refusal);
 }

@@ -248,16 +248,27 @@ TEST(CommandLine, FailedRunsSayWhy)
         int names;  // listed files: one record fits the stream's buffer, many do not
         DWORD code;
         const char* cause;
+        const char* failure;  // the log line
     } cases[] = {
-        {"output path is a directory", 1, 3, "cannot open the output file"},
-        {"disk full at the close", 1, 4, "cannot write the output file"},
-        {"disk full while listing", 300, 4, "cannot write the output file"},
+        {"output path is a directory", 1, 3, "cannot open the output file",
+         "Failed to open output process list file: nError 13"},
+        // Written, it would change the other file: a planted link to a system file.
+        {"output is a hard link", 1, 3, "the output file has other hard links and is not written",
+         "Output process list file has other hard links; it is not written"},
+        {"disk full at the close", 1, 4, "cannot write the output file",
+         "Failed to write output process list file: nError 28"},
+        {"disk full while listing", 300, 4, "cannot write the output file",
+         "Failed to write output process list file: nError 28"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         rig::Rig rig;
         std::wstring workDir = rig.dir.Path();
-        if (c.code == 3) {
+        const bool hardLink = std::string(c.what) == "output is a hard link";
+        if (hardLink) {
+            testkit::WriteBytes(rig.dir / L"other", SENTINEL);
+            ASSERT_TRUE(CreateHardLinkW((rig.dir / L"processes.dat").c_str(), (rig.dir / L"other").c_str(), nullptr));
+        } else if (c.code == 3) {
             ASSERT_TRUE(CreateDirectoryW((rig.dir / L"processes.dat").c_str(), nullptr));
         } else if (testkit::FileExists(fullDisk + L"\\processes.dat")) {
             workDir = fullDisk;
@@ -273,10 +284,9 @@ TEST(CommandLine, FailedRunsSayWhy)
         EXPECT_BYTES("", run.out);
         EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::Narrow(workDir) + "\\processes.dat\r\n",
                      run.err);
+        EXPECT_BYTES(hardLink ? SENTINEL : "", rig.Read(L"other"));
         std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
-        const char* failure = c.code == 3 ? "Failed to open output process list file: nError 13"
-                                          : "Failed to write output process list file: nError 28";
-        EXPECT_TRUE(rig::InOrder(log, {failure, "TaskRoll Terminated"}));
-        EXPECT_EQ(log.find("Failed to", log.find(failure) + 1), std::string::npos) << testkit::Escape(log);
+        EXPECT_TRUE(rig::InOrder(log, {c.failure, "TaskRoll Terminated"}));
+        EXPECT_EQ(log.find("Failed to", log.find(c.failure) + 1), std::string::npos) << testkit::Escape(log);
     }
 }

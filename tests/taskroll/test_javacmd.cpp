@@ -42,17 +42,62 @@ std::string UserName()
     return name;
 }
 
-// A file of `size` zero bytes that takes no disk space.
-void WriteSparse(const std::wstring& path, long long size)
+// A file of `size` bytes, zero but for `tail` at its end, that takes no disk space.
+void WriteSparse(const std::wstring& path, long long size, const std::string& tail = "")
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD count = 0;
     DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &count, nullptr);
     LARGE_INTEGER end;
-    end.QuadPart = size;
+    end.QuadPart = size - static_cast<long long>(tail.size());
     EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    EXPECT_TRUE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), &count, nullptr));
     CloseHandle(file);
+}
+
+// The owner's TEMP as registered for the user, expanded as their session expands it.
+std::wstring RegisteredTemp()
+{
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, L"Environment", L"TEMP", RRF_RT_REG_SZ, nullptr, value,
+                 &size);
+    return value;
+}
+
+// Runs the Unix `tool` (mkfifo, rm) on `directory`\`name`, which Wine starts
+// as a Unix program, and waits until the entry is there or gone. A named pipe
+// is made and removed so, since Wine neither makes nor deletes one, nor tells
+// its attributes: only the directory's list shows it. False where that cannot
+// be done (Windows).
+bool RunUnixTool(const wchar_t* tool, const std::wstring& directory, const std::wstring& name)
+{
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixDirectory = unixName ? unixName(directory.c_str()) : nullptr;
+    if (unixDirectory == nullptr)
+        return false;
+    std::wstring command = std::wstring(tool) + L" \"" + testkit::Widen(unixDirectory) + L"/" + name + L"\"";
+    HeapFree(GetProcessHeap(), 0, unixDirectory);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW((L"Z:\\usr\\bin\\" + std::wstring(tool)).c_str(), &command[0], nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &started))
+        return false;
+    // A Unix program gives no handle to wait on.
+    const bool make = std::wstring(tool) != L"rm";
+    for (int i = 0; i < 500; ++i, Sleep(10)) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((directory + L"\\" + name).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+        if ((search != INVALID_HANDLE_VALUE) == make)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -106,23 +151,26 @@ TEST(JavaCommand, ReadsRealFileAndFileHeldOpenForWriting)
     CloseHandle(writer);
 }
 
-TEST(JavaCommand, FilesOfTwoGiBAndMore)
+TEST(JavaCommand, FilesLargerThanAnyPerformanceDataFile)
 {
-    // From 2 GiB on the size is negative as a 32-bit count and nothing is
-    // searched; a 32-bit program cannot even map a view of 3 GiB.
+    // However sparse, a bigger file is not searched: a key at the end of
+    // 2 GiB would cost seconds per process. Up to the bound it is read whole.
+    const std::string tail = "javaCommand\0Main\0"s;
     const struct {
         long long size;
         int code;
     } cases[] = {
-        {3LL << 30, sizeof(void*) == 8 ? -6 : -5},
+        {PERF_DATA_MAX_BYTES, 0},
+        {PERF_DATA_MAX_BYTES + 1, -3},
+        {(2LL << 30) - 1, -3},
         {(4LL << 30) + 16, -3},
     };
     testkit::TempDir dir;
     for (const auto& c : cases) {
-        WriteSparse(dir / L"big", c.size);
+        WriteSparse(dir / L"big", c.size, tail);
         std::string value = "untouched";
         EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(dir / L"big"), "javaCommand", value), c.code) << c.size;
-        EXPECT_EQ(value, "untouched");
+        EXPECT_EQ(value, c.code == 0 ? "Main" : "untouched");
     }
 }
 
@@ -228,4 +276,109 @@ TEST(JavaCommand, ViewShorterThanReportedSize)
         EXPECT_BYTES(c.code == 0 ? c.value : "untouched", value);
     }
     VirtualFree(view, 0, MEM_RELEASE);
+}
+
+// Registry values are the user's own text: what they name must be known and lead where it reads.
+TEST(JavaCommand, OwnerDirectoryText)
+{
+    const KnownVariable known[] = {{"USERPROFILE", "C:\\Users\\a"}};
+    const struct {
+        std::string text, expanded;  // empty: refused
+        bool plain, inside;          // inside C:\Users\a
+    } cases[] = {
+        {"%userprofile%\\Temp", "C:\\Users\\a\\Temp", true, true},
+        {"C:\\Users\\ab 50% off", "C:\\Users\\ab 50% off", true, false},
+        {"%TMPDIR%\\x", "", false, false},
+        {"%USERPROFILE%\\..\\b", "C:\\Users\\a\\..\\b", false, true},
+        {"\\\\server\\share", "\\\\server\\share", false, false},
+        {"C:\\Users\\a\\t:stream", "C:\\Users\\a\\t:stream", false, true},
+    };
+    for (const auto& c : cases) {
+        std::string expanded;
+        EXPECT_EQ(ExpandKnownVariables(c.text, known, 1, &expanded), !c.expanded.empty()) << c.text;
+        EXPECT_EQ(c.expanded.empty() ? "" : expanded, c.expanded);
+        EXPECT_EQ(IsPlainLocalPath(c.expanded), c.plain) << c.text;
+        EXPECT_EQ(IsInsideDirectory(c.expanded, "C:\\Users\\A"), c.inside) << c.text;
+    }
+}
+
+// Where TaskRoll runs with a TEMP other than the virtual machine's, the file is
+// found in the places of the process's owner, and only there. What Wine cannot
+// show: every process there has one owner, the test's user, so the case of a
+// JVM of another user or of a service account (whose places are found through
+// its token's SID, in HKEY_USERS and the profile list, just as this one's are)
+// runs the same code with another SID; Wine has no SYSTEM account and no
+// %SystemRoot%\Temp services to look for; and it makes no reparse points, so
+// a link in place of the file is refused by the same check that refuses the
+// pipe and the directory here (the open does not follow it, and what it opened
+// must be a plain disk file).
+TEST(JavaCommand, OwnerPlaces)
+{
+    rig::Rig rig;  // its directory is TaskRoll's TEMP, no place of the owner's
+    TempVariable variable(testkit::Narrow(rig.dir.Path()).c_str());
+    const std::wstring today = rig.dir / testkit::Widen("hsperfdata_" + UserName());
+    const std::wstring elsewhere = rig.dir / L"hsperfdata_someone-else";
+    // Under the owner's registered TEMP, named after no user; removed also
+    // when an earlier run failed halfway.
+    const std::wstring owner = RegisteredTemp() + L"\\hsperfdata_taskroll-test-owner";
+    testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
+    const std::wstring id = std::to_wstring(java.Id());
+    auto clear = [&] {
+        for (const std::wstring& directory : {today, elsewhere, owner}) {
+            RemoveDirectoryW((directory + L"\\" + id).c_str());
+            DeleteFileW((directory + L"\\" + id).c_str());
+            RemoveDirectoryW(directory.c_str());
+        }
+    };
+    clear();
+    const std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
+    const std::string ownerFile = testkit::Narrow(owner + L"\\" + id);
+    const std::string notFound = "no performance-data file for process " + testkit::Narrow(id);
+
+    enum Entry { NONE, A_FILE, A_DIRECTORY, A_FIFO };
+    const struct {
+        const char* what;
+        Entry today, owner, elsewhere;
+        std::string first;   // the record's first field
+        std::string logged;  // in the debug log; empty: the owner's places were not searched
+    } cases[] = {
+        {"found in the owner's TEMP", NONE, A_FILE, NONE, "Owner", "command read from " + ownerFile},
+        {"today's path first", A_FILE, A_FILE, NONE, "Today", ""},
+        {"outside the owner's places", NONE, NONE, A_FILE, javaw, notFound},
+        {"a directory in place of the file", A_DIRECTORY, NONE, NONE, javaw, notFound},
+        {"a named pipe in place of the file", A_FIFO, NONE, NONE, javaw, notFound},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        clear();
+        const std::pair<Entry, std::wstring> entries[] = {{c.today, today}, {c.owner, owner}, {c.elsewhere, elsewhere}};
+        for (const auto& entry : entries) {
+            if (entry.first == NONE)
+                continue;
+            ASSERT_TRUE(CreateDirectoryW(entry.second.c_str(), nullptr));
+            if (entry.first == A_DIRECTORY) {
+                ASSERT_TRUE(CreateDirectoryW((entry.second + L"\\" + id).c_str(), nullptr));
+            }
+            if (entry.first == A_FIFO && !RunUnixTool(L"mkfifo", entry.second, id)) {
+                clear();
+                GTEST_SKIP() << "no named pipe can be made here (only Wine starts the Unix mkfifo)";
+            }
+            if (entry.first == A_FILE) {
+                std::string name = entry.second == today ? "Today" : entry.second == owner ? "Owner" : "Planted";
+                testkit::WriteBytes(entry.second + L"\\" + id, "sun.rt.javaCommand\0"s + name + "\0"s);
+            }
+        }
+        DeleteFileW((rig.dir / L"taskroll.log").c_str());
+        rig.Run(L"/debuglog");
+        if (c.today == A_FIFO) {
+            EXPECT_TRUE(RunUnixTool(L"rm", today, id));
+        }
+        std::string listing = rig.Read(L"processes.dat");
+        EXPECT_NE(listing.find(c.first + "\t\tunknown_description$\r\n"), std::string::npos) << testkit::Escape(listing);
+        EXPECT_EQ(listing.find("Planted"), std::string::npos);
+        std::string log = rig.Read(L"taskroll.log");
+        EXPECT_EQ(log.find(c.logged.empty() ? "Java processing: " : c.logged) != std::string::npos, !c.logged.empty())
+            << testkit::Escape(log);
+    }
+    clear();
 }
