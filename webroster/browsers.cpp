@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -83,9 +84,11 @@ std::vector<std::wstring> GetSubKeyNames(HKEY key)
 {
     // The registry enumerates by index, and an index shifts under the reader
     // when a subkey before it is added or removed: a browser nobody touched
-    // would be read twice or not at all. Every change of a subkey sets the
-    // key's last-write time, so names read between two equal times (and
-    // counts, for two changes within one tick of the clock) are a snapshot.
+    // would be read twice or not at all. Every subkey added or removed sets
+    // the key's last-write time, so names read between two queries that agree
+    // are a snapshot. The count is compared too: the time has the resolution
+    // of the system clock's tick, and a single change in the same tick as the
+    // one before it leaves the time as it was, but not the count.
     std::vector<std::wstring> names;
     DWORD count = 0;
     FILETIME before = {};
