@@ -1,11 +1,17 @@
 #include "browsers.h"
 
+#include "handles.h"
+
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 
 namespace {
 
-const std::wstring LIST_KEY_PATH = L"SOFTWARE\\Clients\\StartMenuInternet\\";
+// A plain array, not a std::wstring: a global whose construction can throw
+// would end the program before main could catch anything.
+constexpr wchar_t LIST_KEY_PATH[] = L"SOFTWARE\\Clients\\StartMenuInternet\\";
 
 // Webroster ships as a 32-bit program; without KEY_WOW64_64KEY Windows would
 // show it the 32-bit view (Wow6432Node), where 64-bit browsers are not registered.
@@ -13,6 +19,10 @@ constexpr REGSAM READ_64_BIT_VIEW = KEY_READ | KEY_WOW64_64KEY;
 
 // The registry's longest key name, 255 characters, and its NUL.
 constexpr DWORD SUBKEY_NAME_SIZE = 256;
+
+// How often the names of a list that keeps changing are read before the last
+// read is taken as it is.
+constexpr int NAME_READS_MAX = 5;
 
 // Standard output is in UTF-16 text mode, where the runtime writes each "\n"
 // as CR LF and everything else, a lone CR included, unchanged. The flush hands
@@ -46,17 +56,18 @@ std::wstring OnOneLine(std::wstring text)
     return text;
 }
 
-}  // namespace
+// The key's number of subkeys and its last-write time.
+bool GetListState(HKEY key, DWORD* count, FILETIME* written)
+{
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, written) == ERROR_SUCCESS;
+}
 
-std::vector<std::wstring> GetSubKeyNames(HKEY key)
+// One pass over the indexes below `count`, counted before: a subkey removed
+// meanwhile leaves an index that no longer reads, and it is skipped.
+std::vector<std::wstring> ReadSubKeyNames(HKEY key, DWORD count)
 {
     std::vector<std::wstring> names;
-    DWORD count = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        return names;
-    // The count is taken once: a subkey removed meanwhile leaves an index that
-    // no longer reads, and it is skipped.
     for (DWORD index = 0; index < count; ++index) {
         wchar_t name[SUBKEY_NAME_SIZE];
         DWORD length = SUBKEY_NAME_SIZE;
@@ -65,6 +76,45 @@ std::vector<std::wstring> GetSubKeyNames(HKEY key)
             names.push_back(name);
     }
     return names;
+}
+
+}  // namespace
+
+std::vector<std::wstring> GetSubKeyNames(HKEY key)
+{
+    // The registry enumerates by index, and an index shifts under the reader
+    // when a subkey before it is added or removed: a browser nobody touched
+    // would be read twice or not at all. Every subkey added or removed sets
+    // the key's last-write time, so names read between two queries that agree
+    // are a snapshot. The count is compared too: the time has the resolution
+    // of the system clock's tick, and a single change in the same tick as the
+    // one before it leaves the time as it was, but not the count.
+    std::vector<std::wstring> names;
+    DWORD count = 0;
+    FILETIME before = {};
+    if (!GetListState(key, &count, &before))
+        return names;
+    for (int read = 1; read <= NAME_READS_MAX; ++read) {
+        names = ReadSubKeyNames(key, count);
+        DWORD countAfter = 0;
+        FILETIME after = {};
+        // A key that cannot be queried any more (deleted meanwhile) has
+        // nothing better to give than this read.
+        if (!GetListState(key, &countAfter, &after) ||
+            (countAfter == count && CompareFileTime(&after, &before) == 0))
+            return names;
+        count = countAfter;
+        before = after;
+    }
+    // The list never held still: of a name read twice (the same subkey met
+    // again at a shifted index) only the first is kept.
+    std::set<std::wstring> seen;
+    std::vector<std::wstring> unique;
+    for (std::wstring& name : names) {
+        if (seen.insert(name).second)
+            unique.push_back(std::move(name));
+    }
+    return unique;
 }
 
 std::wstring GetDefaultValue(HKEY key)
@@ -90,20 +140,22 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
 {
     // Each key is opened by its full path from the hive's root: a browser
     // removed since its name was read gets its line, with "null" in both fields.
+    // The client key is closed before the command key is opened.
     std::wstring line = OnOneLine(name) + L"|";
-    HKEY client = nullptr;
-    if (RegOpenKeyExW(hive, (LIST_KEY_PATH + name + L"\\").c_str(), 0, READ_64_BIT_VIEW, &client) == ERROR_SUCCESS) {
-        line += OnOneLine(GetDefaultValue(client));
-        RegCloseKey(client);
-    } else {
-        line += L"null";
+    {
+        handles::RegistryKey client;
+        std::wstring clientPath = LIST_KEY_PATH + name + L"\\";
+        if (RegOpenKeyExW(hive, clientPath.c_str(), 0, READ_64_BIT_VIEW, client.Receive()) == ERROR_SUCCESS)
+            line += OnOneLine(GetDefaultValue(client.Get()));
+        else
+            line += L"null";
     }
     line += L"|";
-    HKEY command = nullptr;
+    handles::RegistryKey command;
     std::wstring commandPath = LIST_KEY_PATH + name + L"\\shell\\open\\command\\";
-    if (RegOpenKeyExW(hive, commandPath.c_str(), 0, READ_64_BIT_VIEW, &command) == ERROR_SUCCESS) {
-        std::wstring value = OnOneLine(GetDefaultValue(command));
-        RegCloseKey(command);
+    if (RegOpenKeyExW(hive, commandPath.c_str(), 0, READ_64_BIT_VIEW, command.Receive()) == ERROR_SUCCESS) {
+        std::wstring value = OnOneLine(GetDefaultValue(command.Get()));
+        command.Reset();
         // A command that starts with a quote is taken as already quoted, even
         // without a closing one; any other, an empty one included, is quoted here.
         if (!value.empty() && value[0] == L'"')
@@ -118,17 +170,20 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
 
 int ListBrowsers(HKEY hive)
 {
-    HKEY list = nullptr;
-    LONG error = RegOpenKeyExW(hive, LIST_KEY_PATH.c_str(), 0, READ_64_BIT_VIEW, &list);
-    if (error != ERROR_SUCCESS) {
-        WriteLine(L"RegOpenKeyEx failed, error code" + std::to_wstring(error) + L"\n");
-        return 0;
+    // All names are read, and the list key closed, before the first line is
+    // written: a slow reader of the output cannot stretch the read of the
+    // names, and the key is held no longer than that read.
+    std::vector<std::wstring> names;
+    {
+        handles::RegistryKey list;
+        LONG error = RegOpenKeyExW(hive, LIST_KEY_PATH, 0, READ_64_BIT_VIEW, list.Receive());
+        if (error != ERROR_SUCCESS) {
+            WriteLine(L"RegOpenKeyEx failed, error code" + std::to_wstring(error) + L"\n");
+            return 0;
+        }
+        names = GetSubKeyNames(list.Get());
     }
-    // All names are read before the first line is written, so a slow reader of
-    // the output cannot widen the time in which a change to the list shifts
-    // the enumeration indexes.
-    for (const std::wstring& name : GetSubKeyNames(list))
+    for (const std::wstring& name : names)
         WriteLine(GetBrowserLine(hive, name));
-    RegCloseKey(list);
     return 0;
 }

@@ -10,7 +10,9 @@
 // hive has no list of browsers. Always 0.
 int ListBrowsers(HKEY hive);
 
-// The names of the subkeys of `key`, in the registry's enumeration order.
+// The names of the subkeys of `key`, in the registry's enumeration order, as
+// one snapshot: read again while the key changes under the reading, a few
+// times at most.
 std::vector<std::wstring> GetSubKeyNames(HKEY key);
 
 // The text of the default (unnamed) value of `key`; empty when it has none.

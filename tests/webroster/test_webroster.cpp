@@ -12,12 +12,19 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <map>
+#include <regex>
+#include <thread>
 
 namespace {
 
 const std::wstring LIST_PATH = L"SOFTWARE\\Clients\\StartMenuInternet";
 const std::wstring NO_LIST_KEY = L"RegOpenKeyEx failed, error code2\r\n";
+// Every browser key a test makes has a name that begins so; only such keys are removed.
+const std::wstring OURS = L"TaskToolsTest-";
 
 // A value as stored: its type and its data, byte for byte.
 struct Value {
@@ -88,8 +95,16 @@ std::vector<std::wstring> SubKeys(HKEY hive, const std::wstring& path, REGSAM vi
     return names;
 }
 
-// Every test starts and ends without a list key, in both hives and both views
-// of the private test prefix. HKCU\SOFTWARE is one key in both views; the 32-bit
+// The tests' own names; all names in the private prefix, which has no others.
+std::vector<std::wstring> Ours(std::vector<std::wstring> names)
+{
+    if (!testkit::InPrivateTestPrefix())
+        names.erase(std::remove_if(names.begin(), names.end(), [](auto& n) { return n.find(OURS) != 0; }), names.end());
+    return names;
+}
+
+// Every test starts and ends without keys of its own (in the private prefix without
+// list keys), in both hives and both views. HKCU\SOFTWARE is one key in both views; the 32-bit
 // view of HKLM\SOFTWARE\Clients is SOFTWARE\Wow6432Node\Clients on Wine, and the
 // last entry reaches that key also on Windows, where the views share Clients.
 // A browser key left unreadable would stop RegDeleteTreeW: it is opened up first.
@@ -104,20 +119,30 @@ void RemoveBrowserKeys()
     };
     for (const auto& place : places) {
         std::wstring list = std::wstring(place.clients) + L"\\StartMenuInternet";
-        for (const std::wstring& name : SubKeys(place.hive, list, place.view))
-            SetDacl(place.hive, list + L"\\" + name, place.view, L"D:(A;;KA;;;WD)");
-        HKEY clients = nullptr;
-        if (RegOpenKeyExW(place.hive, place.clients, 0, KEY_ALL_ACCESS | place.view, &clients) != ERROR_SUCCESS)
+        HKEY listKey = nullptr;
+        if (RegOpenKeyExW(place.hive, list.c_str(), 0, KEY_ALL_ACCESS | place.view, &listKey) != ERROR_SUCCESS)
             continue;
-        LONG result = RegDeleteTreeW(clients, L"StartMenuInternet");
-        EXPECT_TRUE(result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) << "error " << result;
-        RegCloseKey(clients);
+        for (const std::wstring& name : SubKeys(place.hive, list, place.view)) {
+            if (name.find(OURS) != 0)
+                continue;
+            SetDacl(place.hive, list + L"\\" + name, place.view, L"D:(A;;KA;;;WD)");
+            EXPECT_EQ(RegDeleteTreeW(listKey, name.c_str()), ERROR_SUCCESS) << testkit::Narrow(name);
+        }
+        RegCloseKey(listKey);
+        if (testkit::InPrivateTestPrefix() && SubKeys(place.hive, list, place.view).empty())
+            RegDeleteKeyExW(place.hive, list.c_str(), place.view, 0);
     }
 }
 
 class WebrosterTest : public ::testing::Test {
 protected:
-    void SetUp() override { RemoveBrowserKeys(); }
+    void SetUp() override
+    {
+        RemoveBrowserKeys();
+        std::vector<std::wstring> clients = SubKeys(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients");
+        if (!testkit::InPrivateTestPrefix() && std::count(clients.begin(), clients.end(), L"StartMenuInternet") == 0)
+            GTEST_SKIP() << "this machine has no browser list, and a test would have to make one";
+    }
     void TearDown() override { RemoveBrowserKeys(); }
 };
 
@@ -130,16 +155,25 @@ std::string RunWebroster(const std::wstring& arguments = L"")
     return run.out;
 }
 
-// The expected lines of the machine's browsers in the order the registry
-// enumerates them, then the error line of the user hive, which has none.
-std::string MachineListing(const std::map<std::wstring, std::wstring>& lines)
+// The expected lines of the test's browsers in the order the registry enumerates them.
+std::wstring MachineListing(const std::map<std::wstring, std::wstring>& lines)
 {
-    std::vector<std::wstring> names = SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH);
+    std::vector<std::wstring> names = Ours(SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH));
     EXPECT_EQ(names.size(), lines.size());
     std::wstring listing;
     for (const std::wstring& name : names)
         listing += lines.at(name);
-    return testkit::Utf16Bytes(listing + NO_LIST_KEY);
+    return listing;
+}
+
+// In the private prefix the whole output; elsewhere real browsers may be listed around the
+// test's lines, which stand as one run (their names begin alike; the registry sorts names).
+void ExpectMachineLines(const std::wstring& lines, const std::string& out)
+{
+    if (testkit::InPrivateTestPrefix())
+        EXPECT_BYTES(testkit::Utf16Bytes(lines + NO_LIST_KEY), out);
+    else
+        EXPECT_NE(out.find(testkit::Utf16Bytes(lines)), std::string::npos) << testkit::Escape(out);
 }
 
 TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
@@ -152,7 +186,7 @@ TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
         std::wstring line;  // as written, every line end spelt out
     };
     const Value unset;
-    const std::wstring name254(254, L'n'), name255(255, L'm');
+    const std::wstring name254(254 - OURS.size(), L'n'), name255(255 - OURS.size(), L'm');
     const BrowserCase cases[] = {
         {L"A", Sz(L"B"), true, Sz(L"C:\\x.exe"), L"A|B|\"C:\\x.exe\"\r\n"},
         {L"Quoted", Sz(L"a|b \"c\""), true, Sz(L"\"C:\\q q.exe\" -n"), L"Quoted|a|b \"c\"|\"C:\\q q.exe\" -n\r\n"},
@@ -183,31 +217,34 @@ TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
     };
     std::map<std::wstring, std::wstring> lines;
     for (const BrowserCase& c : cases) {
-        PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + c.name, c.display);
+        PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + c.name, c.display);
         if (c.commandKey)
-            PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + c.name + L"\\shell\\open\\command", c.command);
-        lines[c.name] = c.line;
+            PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + c.name + L"\\shell\\open\\command", c.command);
+        lines[OURS + c.name] = OURS + c.line;
     }
     // A named value is not the default value.
-    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\NoDisplay", Sz(L"named"), L"LocalizedString");
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + L"NoDisplay", Sz(L"named"), L"LocalizedString");
     // A browser key that does not open: its command is still listed.
-    AddBrowser(HKEY_LOCAL_MACHINE, L"Locked", L"L", L"C:\\l.exe");
-    SetDacl(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\Locked", KEY_WOW64_64KEY, L"D:P(A;;0x70000;;;WD)");
-    lines[L"Locked"] = L"Locked|null|\"C:\\l.exe\"\r\n";
+    AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"Locked", L"L", L"C:\\l.exe");
+    SetDacl(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + L"Locked", KEY_WOW64_64KEY, L"D:P(A;;0x70000;;;WD)");
+    lines[OURS + L"Locked"] = OURS + L"Locked|null|\"C:\\l.exe\"\r\n";
     // A value name of the longest length, 16383, does not hide the default
     // value. Windows enumerates values in creation order, so there the long
     // name is met first; Wine sorts them by name and meets the default first.
-    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\LongValueName", Sz(L"named"), std::wstring(16383, L'v').c_str());
-    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\LongValueName", Sz(L"Default"));
-    lines[L"LongValueName"] = L"LongValueName|Default|\"null\"\r\n";
+    const std::wstring longValueName = OURS + L"LongValueName";
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + longValueName, Sz(L"named"), std::wstring(16383, L'v').c_str());
+    PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + longValueName, Sz(L"Default"));
+    lines[longValueName] = longValueName + L"|Default|\"null\"\r\n";
 
     std::string out = RunWebroster();
-    EXPECT_BYTES(MachineListing(lines), out);
+    ExpectMachineLines(MachineListing(lines), out);
     EXPECT_BYTES(out, RunWebroster(L"/? /all x"));
 }
 
 TEST_F(WebrosterTest, ListsTheMachineHiveThenTheUserHive)
 {
+    SKIP_UNLESS_PRIVATE_TEST_PREFIX();
+    const std::wstring web = OURS + L"Web|Web Browser|\"C:\\web.exe\" -n\r\n";
     const struct {
         const char* what;
         bool emptyMachineList, machineBrowser, userBrowser;
@@ -215,9 +252,8 @@ TEST_F(WebrosterTest, ListsTheMachineHiveThenTheUserHive)
     } scenarios[] = {
         {"no list key in either hive", false, false, false, NO_LIST_KEY + NO_LIST_KEY},
         {"an empty list for the machine, none for the user", true, false, false, NO_LIST_KEY},
-        {"a browser for the user only", false, false, true, NO_LIST_KEY + L"Web|Web Browser|\"C:\\web.exe\" -n\r\n"},
-        {"the same browser in both hives", false, true, true,
-         L"Web|Web Browser|\"C:\\web.exe\" -n\r\nWeb|Web Browser|\"C:\\web.exe\" -n\r\n"},
+        {"a browser for the user only", false, false, true, NO_LIST_KEY + web},
+        {"the same browser in both hives", false, true, true, web + web},
     };
     for (const auto& s : scenarios) {
         SCOPED_TRACE(s.what);
@@ -225,9 +261,9 @@ TEST_F(WebrosterTest, ListsTheMachineHiveThenTheUserHive)
         if (s.emptyMachineList)
             PutKey(HKEY_LOCAL_MACHINE, LIST_PATH, Value());
         if (s.machineBrowser)
-            AddBrowser(HKEY_LOCAL_MACHINE, L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
+            AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
         if (s.userBrowser)
-            AddBrowser(HKEY_CURRENT_USER, L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
+            AddBrowser(HKEY_CURRENT_USER, OURS + L"Web", L"Web Browser", L"\"C:\\web.exe\" -n");
         EXPECT_BYTES(testkit::Utf16Bytes(s.listing), RunWebroster());
     }
 }
@@ -237,15 +273,17 @@ TEST_F(WebrosterTest, ListsTheMachineHiveThenTheUserHive)
 // SOFTWARE\Wow6432Node\Clients, and a 32-bit Webroster that forgot
 // KEY_WOW64_64KEY would list that key and miss the 64-bit one. Windows 7 and
 // later share SOFTWARE\Clients between the views instead, so no browser key
-// lies in the 32-bit view alone there, and the test has nothing to show.
+// lies in the 32-bit view alone there, and the test has nothing to show. It may
+// have to make the list key of the 32-bit view: in the private prefix only.
 TEST_F(WebrosterTest, ReadsOnlyThe64BitView)
 {
-    AddBrowser(HKEY_LOCAL_MACHINE, L"In64", L"Sixty-four", L"C:\\64.exe");
-    AddBrowser(HKEY_LOCAL_MACHINE, L"Only32", L"Thirty-two", L"C:\\32.exe",
+    SKIP_UNLESS_PRIVATE_TEST_PREFIX();
+    AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"In64", L"Sixty-four", L"C:\\64.exe");
+    AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"Only32", L"Thirty-two", L"C:\\32.exe",
                L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet");
-    if (SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH, KEY_WOW64_32KEY) != std::vector<std::wstring>{L"Only32"})
+    if (SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH, KEY_WOW64_32KEY) != std::vector<std::wstring>{OURS + L"Only32"})
         GTEST_SKIP() << "SOFTWARE\\Clients is shared between the registry views here";
-    EXPECT_BYTES(testkit::Utf16Bytes(L"In64|Sixty-four|\"C:\\64.exe\"\r\n" + NO_LIST_KEY), RunWebroster());
+    EXPECT_BYTES(testkit::Utf16Bytes(OURS + L"In64|Sixty-four|\"C:\\64.exe\"\r\n" + NO_LIST_KEY), RunWebroster());
 }
 
 // Created out of name order: Wine, like Windows, enumerates subkeys sorted by
@@ -256,11 +294,11 @@ TEST_F(WebrosterTest, ListsAThousandBrowsersInEnumerationOrder)
     std::map<std::wstring, std::wstring> lines;
     for (int i = 0; i < 1000; ++i) {
         std::wstring number = std::to_wstring(i * 389 % 1000);
-        std::wstring name = L"Browser" + number;
+        std::wstring name = OURS + L"Browser" + number;
         AddBrowser(HKEY_LOCAL_MACHINE, name, L"Display " + number, L"C:\\b\\" + number + L".exe");
         lines[name] = name + L"|Display " + number + L"|\"C:\\b\\" + number + L".exe\"\r\n";
     }
-    EXPECT_BYTES(MachineListing(lines), RunWebroster());
+    ExpectMachineLines(MachineListing(lines), RunWebroster());
 }
 
 // A browser removed between the reading of the names and the opening of its
@@ -271,22 +309,63 @@ TEST_F(WebrosterTest, ListsAThousandBrowsersInEnumerationOrder)
 // and the enumeration of the names (its index is then skipped).
 TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
 {
-    AddBrowser(HKEY_LOCAL_MACHINE, L"Gone", L"Gone Browser", L"C:\\gone.exe");
-    AddBrowser(HKEY_LOCAL_MACHINE, L"Kept", L"Kept Browser", L"C:\\kept.exe");
+    const std::wstring gone = OURS + L"Gone", kept = OURS + L"Kept";
+    AddBrowser(HKEY_LOCAL_MACHINE, gone, L"Gone Browser", L"C:\\gone.exe");
+    AddBrowser(HKEY_LOCAL_MACHINE, kept, L"Kept Browser", L"C:\\kept.exe");
     HKEY list = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, LIST_PATH.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &list),
               ERROR_SUCCESS);
-    std::vector<std::wstring> names = GetSubKeyNames(list);
+    std::vector<std::wstring> names = Ours(GetSubKeyNames(list));
     RegCloseKey(list);
-    ASSERT_EQ(names, (std::vector<std::wstring>{L"Gone", L"Kept"}));
+    ASSERT_EQ(names, (std::vector<std::wstring>{gone, kept}));
 
     HKEY clients = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, LIST_PATH.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &clients),
               ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteTreeW(clients, L"Gone"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(clients, gone.c_str()), ERROR_SUCCESS);
     RegCloseKey(clients);
-    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, L"Gone"), L"Gone|null|\"null\"\n");
-    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, L"Kept"), L"Kept|Kept Browser|\"C:\\kept.exe\"\n");
+    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, gone), gone + L"|null|\"null\"\n");
+    EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, kept), kept + L"|Kept Browser|\"C:\\kept.exe\"\n");
+}
+
+// Browsers that come and go among the kept ones ("Kept100x" lies between "Kept100" and
+// "Kept101") shift the indexes under Webroster's reading of the names. A run meets at most four
+// changes (three, and one begun before it), fewer than the five readings it allows itself, so
+// one reading holds still wherever the changes fall. The test cannot see whether a change met
+// a reading; it asserts what came out: each untouched browser once, in order.
+TEST_F(WebrosterTest, ListsEachUntouchedBrowserOnceWhileOthersComeAndGo)
+{
+    std::map<std::wstring, std::wstring> lines;
+    for (int i = 100; i < 700; ++i) {
+        std::wstring name = OURS + L"Kept" + std::to_wstring(i);
+        PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + name, Value());
+        lines[name] = name + L"||\"null\"\r\n";
+    }
+    const std::wstring expected = MachineListing(lines);
+    const std::wregex churned(OURS + L"Kept\\d+x\\|[^\\n]*\\n");
+    std::atomic<int> changesLeft(0);
+    std::atomic<bool> done(false);
+    std::thread churn([&] {
+        for (int i = 0; !done; Sleep(15)) {
+            if (changesLeft == 0)
+                continue;
+            --changesLeft;
+            std::wstring path = LIST_PATH + L"\\" + OURS + L"Kept" + std::to_wstring(100 + i / 2 * 37 % 600) + L"x";
+            if (i++ % 2 == 0)
+                PutKey(HKEY_LOCAL_MACHINE, path, Value());
+            else
+                RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
+        }
+    });
+    for (int run = 0; run < 10; ++run) {
+        changesLeft = 3;
+        std::string out = RunWebroster();
+        std::wstring text(out.size() / 2, L'\0');
+        std::memcpy(&text[0], out.data(), text.size() * sizeof(wchar_t));
+        ExpectMachineLines(expected, testkit::Utf16Bytes(std::regex_replace(text, churned, L"")));
+    }
+    done = true;
+    churn.join();
 }
 
 }  // namespace
