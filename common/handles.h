@@ -32,7 +32,7 @@ public:
     explicit operator bool() const { return Traits::Holds(value_); }
 
     // Releases what is held now and takes `value` in its place.
-    void Reset(Value value = Traits::EMPTY)
+    void Reset(Value value = Traits::Empty())
     {
         if (Traits::Holds(value_))
             Traits::Free(value_);
@@ -43,7 +43,7 @@ public:
     Value Release()
     {
         Value value = value_;
-        value_ = Traits::EMPTY;
+        value_ = Traits::Empty();
         return value;
     }
 
@@ -56,7 +56,7 @@ public:
     }
 
 private:
-    Value value_ = Traits::EMPTY;
+    Value value_ = Traits::Empty();
 };
 
 // Closed by CloseHandle: processes, threads, files, file mappings. OpenProcess
@@ -66,19 +66,30 @@ private:
 // which needs no closing and is never closed here.
 struct KernelHandleTraits {
     using Value = HANDLE;
-    static constexpr HANDLE EMPTY = nullptr;
+    static HANDLE Empty() { return nullptr; }
     static bool Holds(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
     static void Free(HANDLE handle) { CloseHandle(handle); }
 };
 using ProcessHandle = Owner<KernelHandleTraits>;
+using TokenHandle = Owner<KernelHandleTraits>;
 using FileHandle = Owner<KernelHandleTraits>;
 using MappingHandle = Owner<KernelHandleTraits>;
+
+// A directory search from FindFirstFile (INVALID_HANDLE_VALUE on failure),
+// ended by FindClose.
+struct FindHandleTraits {
+    using Value = HANDLE;
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static bool Holds(HANDLE search) { return search != INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE search) { FindClose(search); }
+};
+using FindHandle = Owner<FindHandleTraits>;
 
 // A view of a file mapping, from MapViewOfFile (null on failure). The view
 // keeps the mapping's section alive by itself: the mapping handle may go first.
 struct MappedViewTraits {
     using Value = const void*;
-    static constexpr const void* EMPTY = nullptr;
+    static const void* Empty() { return nullptr; }
     static bool Holds(const void* view) { return view != nullptr; }
     static void Free(const void* view) { UnmapViewOfFile(view); }
 };
@@ -88,7 +99,7 @@ using MappedView = Owner<MappedViewTraits>;
 // (HKEY_LOCAL_MACHINE, ...) are never owned: they are not closed here.
 struct RegistryKeyTraits {
     using Value = HKEY;
-    static constexpr HKEY EMPTY = nullptr;
+    static HKEY Empty() { return nullptr; }
     static bool Holds(HKEY key) { return key != nullptr; }
     static void Free(HKEY key) { RegCloseKey(key); }
 };

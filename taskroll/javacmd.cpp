@@ -1,6 +1,7 @@
 #include "javacmd.h"
 
 #include "debuglog.h"
+#include "handles.h"
 #include "settings.h"
 #include "text.h"
 
@@ -65,62 +66,36 @@ int CheckPlainFile(HANDLE file, PSID owner)
     return 0;
 }
 
-// Steps after the open: size, mapping, view, search and copy. The mapping and
-// the view are handed back so that the caller releases them on every exit,
-// also when copying the value throws.
-int MapAndCopyValue(HANDLE file, const char* key, std::string& value, HANDLE* mapping, const char** view)
+int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& value, PSID owner)
 {
+    // The virtual machine keeps its file open for writing while it runs.
+    handles::FileHandle file(CreateFileA(filePath.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return -1;
+    int code = CheckPlainFile(file.Get(), owner);
+    if (code != 0)
+        return code;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size))
+    if (!GetFileSizeEx(file.Get(), &size))
         return -2;
     if (size.QuadPart > PERF_DATA_MAX_BYTES)
         return -3;
-    *mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (*mapping == nullptr)
+    // Declared in this order, they go in the reverse one: view, mapping, file.
+    handles::MappingHandle mapping(CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping)
         return -4;
-    *view = static_cast<const char*>(MapViewOfFile(*mapping, FILE_MAP_READ, 0, 0, 0));
-    if (*view == nullptr)
+    handles::MappedView view(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view)
         return -5;
     // The mapping takes the file's size when it is made, not the size read
     // before: a file cut down in between gives a shorter view. The view's
     // own extent is what may be read.
     MEMORY_BASIC_INFORMATION region = {};
-    std::size_t viewBytes = VirtualQuery(*view, &region, sizeof region) != 0 ? region.RegionSize : 0;
-    return FindPerfDataValue(*view, viewBytes, static_cast<int>(size.LowPart), key, value);
-}
-
-void ReleasePerfData(const char* view, HANDLE mapping, HANDLE file)
-{
-    if (view != nullptr)
-        UnmapViewOfFile(view);
-    if (mapping != nullptr)
-        CloseHandle(mapping);
-    CloseHandle(file);
-}
-
-int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& value, PSID owner)
-{
-    // The virtual machine keeps its file open for writing while it runs.
-    HANDLE file = CreateFileA(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    int code = CheckPlainFile(file, owner);
-    if (code != 0) {
-        CloseHandle(file);
-        return code;
-    }
-
-    HANDLE mapping = nullptr;
-    const char* view = nullptr;
-    try {
-        code = MapAndCopyValue(file, key, value, &mapping, &view);
-    } catch (...) {
-        ReleasePerfData(view, mapping, file);
-        throw;
-    }
-    ReleasePerfData(view, mapping, file);
-    return code;
+    std::size_t viewBytes = VirtualQuery(view.Get(), &region, sizeof region) != 0 ? region.RegionSize : 0;
+    return FindPerfDataValue(static_cast<const char*>(view.Get()), viewBytes, static_cast<int>(size.LowPart), key,
+                             value);
 }
 
 bool EqualNoCase(const std::string& a, const std::string& b)
@@ -140,17 +115,17 @@ struct Owner {
 
 bool GetProcessOwner(HANDLE process, Owner* owner)
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+    handles::TokenHandle token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.Receive()))
         return false;
     union {
         TOKEN_USER user;
         BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     } buffer;
     DWORD size = 0;
-    bool found = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
+    bool found = GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size) &&
                  CopySid(sizeof owner->sid, owner->sid, buffer.user.User.Sid);
-    CloseHandle(token);
+    token.Reset();
     if (!found)
         return false;
 
@@ -179,14 +154,13 @@ bool GetProcessOwner(HANDLE process, Owner* owner)
 // false when it is missing, of another type or longer than a path.
 bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string* text, bool* expandable)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    handles::RegistryKey key;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
         return false;
     char data[PATH_BUFFER_SIZE] = {};
     DWORD type = 0;
     DWORD size = sizeof data - 1;  // a value stored without its NUL still ends in one
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
+    LONG status = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     *text = data;
@@ -263,19 +237,14 @@ std::vector<Candidate> FindCandidates(const Place& place, const std::string& id)
     }
     if (place.names.empty()) {
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((place.directory + "\\hsperfdata_*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            try {
-                std::size_t seen = 0;
-                do {
-                    if (IsPlainDirectory(found.dwFileAttributes) && ++seen <= MAX_PERF_DIRECTORIES)
-                        AddCandidate(place.directory + "\\" + found.cFileName, id, &candidates);
-                } while (seen < MAX_PERF_DIRECTORIES && FindNextFileA(search, &found));
-            } catch (...) {
-                FindClose(search);
-                throw;
+        handles::FindHandle search(FindFirstFileA((place.directory + "\\hsperfdata_*").c_str(), &found));
+        for (std::size_t seen = 0; search && seen < MAX_PERF_DIRECTORIES;) {
+            if (IsPlainDirectory(found.dwFileAttributes)) {
+                ++seen;
+                AddCandidate(place.directory + "\\" + found.cFileName, id, &candidates);
             }
-            FindClose(search);
+            if (!FindNextFileA(search.Get(), &found))
+                break;
         }
     }
     std::stable_sort(candidates.begin(), candidates.end(),

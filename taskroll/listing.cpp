@@ -59,18 +59,17 @@ void GetAnsiModulePath(const wchar_t* path, char* modulePath)
     wchar_t longPath[PATH_BUFFER_SIZE] = {};
     const wchar_t* full = path;
     if (std::wcschr(path, L'~') != nullptr) {
-        NativeView view = BeginNativeView();
+        handles::NativeViewScope native;
         DWORD length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
-        EndNativeView(view);
         if (length > 0 && length < PATH_BUFFER_SIZE)
             full = longPath;
     }
     if (ToAnsi(full, modulePath))
         return;
     wchar_t shortPath[PATH_BUFFER_SIZE] = {};
-    NativeView view = BeginNativeView();
+    handles::NativeViewScope native;
     DWORD length = GetShortPathNameW(full, shortPath, PATH_BUFFER_SIZE);
-    EndNativeView(view);
+    native.End();
     if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
         LogMessage("%s: the full path is outside the ANSI code page; its short path is used", modulePath);
         return;
@@ -87,6 +86,46 @@ bool QueryImagePath(HANDLE process, wchar_t* path)
 {
     DWORD size = PATH_BUFFER_SIZE;
     return QueryFullProcessImageNameW(process, 0, path, &size) != 0;
+}
+
+// Opens the process into `process` and finds its executable's path: 0, or the
+// error code of the first failure. The kernel's record of the image comes
+// first: the loader's module list lies in the process's own memory, where any
+// program can make its entry name another file (svchost.exe, say). The list
+// is read only when the kernel cannot tell, with the log lines it always had.
+DWORD FindExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path)
+{
+    DWORD error = 0;
+    process->Reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!*process) {
+        error = FailureCode();
+        LogMessage("OpenProcess failed");
+    } else if (QueryImagePath(process->Get(), path)) {
+        return 0;
+    } else {
+        HMODULE modules[MAX_MODULES] = {};
+        DWORD moduleBytes = 0;
+        if (!EnumProcessModules(process->Get(), modules, sizeof modules, &moduleBytes) ||
+            moduleBytes < sizeof(HMODULE)) {
+            error = FailureCode();
+            LogMessage("EnumProcessModules failed");
+        } else if (GetModuleFileNameExW(process->Get(), modules[0], path, PATH_BUFFER_SIZE) != 0) {
+            return 0;  // the first module is the process's executable
+        } else {
+            // The kernel's record was asked for first and failed already.
+            error = FailureCode();
+            LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
+            return error;
+        }
+    }
+    // Without the right to read its memory (another user's process, a service,
+    // a protected process) or its modules (a 64-bit process seen from the
+    // 32-bit build), a process still tells its image path to a handle with
+    // limited access; the handle already open has that access.
+    LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
+    if (!*process)
+        process->Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    return *process && QueryImagePath(process->Get(), path) ? 0 : error;
 }
 
 // The runtime's error number for a failed open, as fopen would have set it,
@@ -126,14 +165,14 @@ int OpenErrorNumber(DWORD error)
 FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
 {
     *refusal = OUTPUT_OPEN_FAILED;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    handles::FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
         errno = OpenErrorNumber(GetLastError());
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    bool known = GetFileInformationByHandle(file, &info) != 0;
+    bool known = GetFileInformationByHandle(file.Get(), &info) != 0;
     if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         *refusal = OUTPUT_IS_REPARSE_POINT;
     else if (known && info.nNumberOfLinks > 1)
@@ -141,17 +180,15 @@ FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
     // Only a file that holds something is cut: a device such as NUL has no
     // length to set and is written as fopen would write it.
     bool truncated = known && *refusal == OUTPUT_OPEN_FAILED &&
-                     ((info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) || SetEndOfFile(file));
+                     ((info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) || SetEndOfFile(file.Get()));
     if (!truncated) {
         errno = OpenErrorNumber(known ? GetLastError() : ERROR_ACCESS_DENIED);
-        CloseHandle(file);
         return nullptr;
     }
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_TEXT);
-    if (descriptor == -1) {
-        CloseHandle(file);
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_TEXT);
+    if (descriptor == -1)
         return nullptr;
-    }
+    file.Release();  // the descriptor closes it from here on
     FILE* stream = _fdopen(descriptor, "w");
     if (stream == nullptr)
         _close(descriptor);
@@ -186,9 +223,9 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)
 {
     LogTrace("GetModuleInfo");
-    NativeView view = BeginNativeView();
+    handles::NativeViewScope native;
     FileKind file = CheckFileKind(modulePath);
-    EndNativeView(view);
+    native.End();
     // A relative name is checked in the current directory; the system's
     // version functions would look for it along the module search path, which
     // starts in TaskRoll's own directory, and describe another file. So they
@@ -207,9 +244,10 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
 
     // One read of the resource serves both strings.
     VersionResource resource;
-    view = BeginNativeView();
-    ReadVersionResource(filePath, &resource);
-    EndNativeView(view);
+    {
+        handles::NativeViewScope nativeRead;
+        ReadVersionResource(filePath, &resource);
+    }
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
     GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
@@ -242,63 +280,16 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     LogTrace("GetProcessInfo");
     LogMessage("GetProcessInfo started (Process ID = %d)", static_cast<int>(processId));
 
+    // The handle stays open until the record is built: the Java lookup asks it
+    // for the process's owner, and it keeps the id from being reused meanwhile.
+    handles::ProcessHandle process;
     wchar_t path[PATH_BUFFER_SIZE] = {};
-    DWORD error = 0;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    if (process == nullptr) {
-        error = FailureCode();
-        LogMessage("OpenProcess failed");
-    } else if (!QueryImagePath(process, path)) {
-        // The kernel's record of the image comes first: the loader's module
-        // list lies in the process's own memory, where any program can make
-        // its entry name another file (svchost.exe, say). The list is read
-        // only when the kernel cannot tell, with the log lines it always had.
-        HMODULE modules[MAX_MODULES] = {};
-        DWORD moduleBytes = 0;
-        if (!EnumProcessModules(process, modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
-            error = FailureCode();
-            LogMessage("EnumProcessModules failed");
-        } else if (GetModuleFileNameExW(process, modules[0], path, PATH_BUFFER_SIZE) == 0) {
-            // The first module is the process's executable. The kernel's
-            // record was asked for first and failed already.
-            LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
-            error = FailureCode();
-            CloseHandle(process);
-            return error;
-        }
-    }
-
-    if (error != 0) {
-        // Without the right to read its memory (another user's process, a
-        // service, a protected process) or its modules (a 64-bit process seen
-        // from the 32-bit build), a process still tells its image path to a
-        // handle with limited access; the handle already open has that access.
-        LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
-        // The handle stays open for the Java lookup, which asks it for the
-        // process's owner; it also keeps the id from being reused meanwhile.
-        if (process == nullptr)
-            process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-        bool found = process != nullptr && QueryImagePath(process, path);
-        if (!found) {
-            if (process != nullptr)
-                CloseHandle(process);
-            return error;
-        }
-    }
-
+    DWORD error = FindExecutablePath(processId, &process, path);
+    if (error != 0)
+        return error;
     char modulePath[PATH_BUFFER_SIZE] = {};
     GetAnsiModulePath(path, modulePath);
-    DWORD result = 0;
-    try {
-        result = static_cast<DWORD>(GetModuleInfo(modulePath, record, processId, process));
-    } catch (...) {
-        if (process != nullptr)
-            CloseHandle(process);
-        throw;
-    }
-    if (process != nullptr)
-        CloseHandle(process);
-    return result;
+    return static_cast<DWORD>(GetModuleInfo(modulePath, record, processId, process.Get()));
 }
 
 bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCount)

@@ -1,6 +1,7 @@
 #include "privilege.h"
 
 #include "debuglog.h"
+#include "handles.h"
 
 void SetPrivileges()
 {
@@ -11,8 +12,8 @@ void SetPrivileges()
 
 DWORD EnablePrivilege(const char* privilegeName)
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    handles::TokenHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive())) {
         DWORD error = GetLastError();
         LogMessage("'OpenProcessToken' failed");
         return error;
@@ -27,7 +28,7 @@ DWORD EnablePrivilege(const char* privilegeName)
     } else {
         request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         DWORD returnLength = 0;
-        BOOL adjusted = AdjustTokenPrivileges(token, FALSE, &request, sizeof request, nullptr, &returnLength);
+        BOOL adjusted = AdjustTokenPrivileges(token.Get(), FALSE, &request, sizeof request, nullptr, &returnLength);
         // A token that lacks the privilege still makes the call return
         // non-zero; only the last error, ERROR_NOT_ALL_ASSIGNED, tells that
         // nothing was enabled.
@@ -39,6 +40,5 @@ DWORD EnablePrivilege(const char* privilegeName)
             LogMessage("Failed to set previleges");
         }
     }
-    CloseHandle(token);
     return error;
 }

@@ -40,10 +40,7 @@ std::string RecordOf(const std::string& listing, const std::string& path)
 
 // TaskRoll's native view of the file system for the test's own files in
 // System32, undone at the end of the scope.
-struct NativeFileSystem {
-    NativeView view = BeginNativeView();
-    ~NativeFileSystem() { EndNativeView(view); }
-};
+using NativeFileSystem = handles::NativeViewScope;
 
 // Files of the test's own names, removed in TaskRoll's native view when the
 // scope ends. Declared before the process that runs one of them, so that the
