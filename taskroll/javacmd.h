@@ -1,6 +1,8 @@
 #pragma once
 // The Java command of a process run by javaw.exe, read from the performance-data
 // file that a running Java virtual machine keeps under TEMP for its process.
+#include "perfdata.h"
+
 #include <windows.h>
 
 #include <string>
@@ -19,15 +21,3 @@ std::string GetPerfDataDir();
 // -4 mapping not created (an empty file), -5 view not mapped,
 // -6 key not found, -7 nothing follows the key's name.
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value);
-
-// The search and the copy of ReadPerfDataValue over a mapped view of
-// `viewBytes` readable bytes, of a file whose size was read as `reportedSize`.
-// Nothing past the view is read, whatever size was reported. 0, -6 or -7.
-int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value);
-
-// Offset of the first occurrence of `key` that leaves at least one byte of the
-// buffer after it, or -1.
-int FindInBuffer(const char* data, int size, const char* key);
-// Offset of the byte after the NUL that ends the string starting at `offset`,
-// or -1 when no such byte lies inside the buffer.
-int NextStringOffset(const char* data, int size, int offset);
