@@ -5,7 +5,7 @@
 void AssembleRecordText(char* record, std::size_t recordSize, const char* firstField, const char* delimiter,
                         const char* description, const LeadBytes& leadBytes)
 {
-    if (recordSize == 0)
+    if (recordSize < 3)
         return;
     // Keep room for two delimiters, the description, '$', the line end and the NUL.
     std::size_t tail = 2 * std::strlen(delimiter) + std::strlen(description) + 1 + 1 + 1;
@@ -13,9 +13,10 @@ void AssembleRecordText(char* record, std::size_t recordSize, const char* firstF
     std::size_t kept = CutOnCharacter(firstField, std::strlen(firstField), room, leadBytes);
     std::memcpy(record, firstField, kept);
     record[kept] = '\0';
-    AppendBounded(record, recordSize, delimiter);
-    AppendBounded(record, recordSize, delimiter);
-    AppendBounded(record, recordSize, description);
+    // Whatever the texts, the '$' and the line end still fit after them.
+    AppendBounded(record, recordSize - 2, delimiter);
+    AppendBounded(record, recordSize - 2, delimiter);
+    AppendBounded(record, recordSize - 2, description);
 }
 
 void ReplaceRecordDelims(char* record)

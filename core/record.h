@@ -7,7 +7,9 @@
 
 // Builds "first<delimiter><delimiter>description" into `record` of
 // `recordSize` bytes. The first field is cut, on a character boundary, when
-// the whole record with its '$', line end and NUL would not fit.
+// the whole record with its '$', line end and NUL would not fit; the rest
+// never takes the last two bytes, which those need. A buffer of fewer than 3
+// bytes is left as it is.
 void AssembleRecordText(char* record, std::size_t recordSize, const char* firstField, const char* delimiter,
                         const char* description, const LeadBytes& leadBytes);
 
