@@ -236,15 +236,23 @@ ResourceCheck CheckNe(const FileBytes& file, std::uint64_t header)
 
 ResourceCheck CheckVersionResourcePath(const FileBytes& file)
 {
+    // Bytes inside the file that cannot be read are unknown, and the system
+    // would read them unchecked: a failed read inside the file is damage.
     std::uint8_t dos[64];
-    if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+    if (file.size < sizeof dos)
+        return RESOURCE_NOT_IN_MODULE;
+    if (!ReadAt(file, 0, dos, sizeof dos))
+        return RESOURCE_PATH_DAMAGED;
+    if (dos[0] != 'M' || dos[1] != 'Z')
         return RESOURCE_NOT_IN_MODULE;
     // A new header outside the file is no module header at all: the system
     // finds nothing there either.
     std::uint64_t header = Le32(dos + 0x3C);
+    if (header > file.size || file.size - header < 2)
+        return RESOURCE_NOT_IN_MODULE;
     std::uint8_t signature[4] = {};
     if (!ReadAt(file, header, signature, 2))
-        return RESOURCE_NOT_IN_MODULE;
+        return RESOURCE_PATH_DAMAGED;
     if (signature[0] == 'N' && signature[1] == 'E')
         return CheckNe(file, header);
     if (signature[0] != 'P' || signature[1] != 'E')

@@ -15,6 +15,7 @@ namespace {
 struct File {
     std::vector<std::uint8_t> bytes;
     std::uint64_t read = 0;
+    bool failing = false;  // every read fails, as on a disk error
 };
 
 bool ReadFromFile(void* context, std::uint64_t offset, void* buffer, std::size_t bytes)
@@ -23,7 +24,7 @@ bool ReadFromFile(void* context, std::uint64_t offset, void* buffer, std::size_t
     FUZZ_CHECK(offset <= file->bytes.size() && bytes <= file->bytes.size() - offset);
     file->read += bytes;
     std::memcpy(buffer, file->bytes.data() + offset, bytes);
-    return true;
+    return !file->failing;
 }
 
 std::uint32_t Get(const File& file, std::uint64_t at, int bytes)
@@ -151,5 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(CheckVersionResourcePath(bytes) == check);
     if (check == RESOURCE_PATH_INTACT)
         FollowAsTheSystem(file);
+    // A file whose bytes cannot be read is damaged, never passed to the system.
+    file.failing = true;
+    FUZZ_CHECK(CheckVersionResourcePath(bytes) == (size < 64 ? RESOURCE_NOT_IN_MODULE : RESOURCE_PATH_DAMAGED));
     return 0;
 }

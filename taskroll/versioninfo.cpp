@@ -174,11 +174,12 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     if (window.file == INVALID_HANDLE_VALUE)
         return;
     LARGE_INTEGER size = {};
+    bool sized = GetFileSizeEx(window.file, &size) != 0;
     FileBytes file;
-    file.size = GetFileSizeEx(window.file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    file.size = static_cast<std::uint64_t>(size.QuadPart);
     file.read = ReadWindowed;
     file.context = &window;
-    if (CheckVersionResourcePath(file) == RESOURCE_PATH_DAMAGED) {
+    if (!sized || CheckVersionResourcePath(file) == RESOURCE_PATH_DAMAGED) {
         // Nothing of it reaches the system: the default texts stand.
         resource->state = VERSION_READ;
         resource->damaged = true;
