@@ -164,10 +164,12 @@ void ReadVersionResource(const char* path, VersionResource* resource)
 {
     *resource = VersionResource();
     // The file stays open, shared for reading only, until the system has read
-    // it: between the check and the read nobody can rewrite it or put another
-    // file in its place. A file that cannot be opened so (its reading is
-    // refused, or someone holds it open for writing) is not given to the
-    // system: no resource is read from it.
+    // it: between the check and the read nobody can write to it, delete it or
+    // rename another file over it. (Renaming a directory above it is not
+    // prevented; the window for that is the few microseconds between the two
+    // opens.) A file that cannot be opened so (its reading is refused, or
+    // someone holds it open for writing) is not given to the system: no
+    // resource is read from it.
     FileWindow window;
     window.file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
