@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both architectures with their tests, checks the release (checksums, a
-# second build byte for byte) and runs every test under Wine; CTest's summary
-# comes last.
+# second build byte for byte), replays the fuzz corpus through the sanitized
+# fuzz targets and runs every test under Wine; CTest's summary comes last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh all
@@ -35,6 +35,11 @@ for program in "${programs[@]}"; do
         status=1
     fi
 done
+
+# The core's parsers under AddressSanitizer and UndefinedBehaviorSanitizer:
+# the committed seed corpus and every input that once made a target fail.
+echo "=== Fuzz corpus replay: build/fuzz ==="
+scripts/fuzz.sh replay || status=1
 
 . scripts/wine.sh
 trap wine_stop EXIT

@@ -2,6 +2,8 @@
 // The Java command of a process run by javaw.exe, read from the performance-data
 // file that a running Java virtual machine keeps in a temporary directory for
 // its process: TaskRoll's own TEMP first, then the places of the process's owner.
+#include "perfdata.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -48,15 +50,3 @@ bool ExpandKnownVariables(const std::string& text, const KnownVariable* variable
 bool IsPlainLocalPath(const std::string& path);
 // True when `path` is `directory` or lies below it (ASCII case ignored).
 bool IsInsideDirectory(const std::string& path, const std::string& directory);
-
-// The search and the copy of ReadPerfDataValue over a mapped view of
-// `viewBytes` readable bytes, of a file whose size was read as `reportedSize`.
-// Nothing past the view is read, whatever size was reported. 0, -6 or -7.
-int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value);
-
-// Offset of the first occurrence of `key` that leaves at least one byte of the
-// buffer after it, or -1.
-int FindInBuffer(const char* data, int size, const char* key);
-// Offset of the byte after the NUL that ends the string starting at `offset`,
-// or -1 when no such byte lies inside the buffer.
-int NextStringOffset(const char* data, int size, int offset);

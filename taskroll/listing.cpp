@@ -4,6 +4,7 @@
 #include "files.h"
 #include "javacmd.h"
 #include "namelist.h"
+#include "record.h"
 #include "settings.h"
 #include "text.h"
 #include "versioninfo.h"
@@ -200,24 +201,12 @@ FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
 void replaceAllDelims(char* record)
 {
     LogTrace("replaceAllDelims");
-    for (char* c = record; *c != '\0'; ++c) {
-        if (*c == '$')
-            *c = 'S';
-        else if (*c == '\r' || *c == '\n')
-            *c = ' ';
-    }
+    ReplaceRecordDelims(record);
 }
 
 void AssembleRecord(char* record, const char* firstField, const char* description)
 {
-    // Keep room for two delimiters, the description, '$', the line end and the NUL.
-    std::size_t tail = 2 + std::strlen(description) + 1 + 1 + 1;
-    std::size_t firstFieldSize = RECORD_BUFFER_SIZE > tail ? RECORD_BUFFER_SIZE - tail + 1 : 1;
-    record[0] = '\0';
-    AppendBounded(record, firstFieldSize, firstField);
-    AppendBounded(record, RECORD_BUFFER_SIZE, g_fieldDelimiter);
-    AppendBounded(record, RECORD_BUFFER_SIZE, g_fieldDelimiter);
-    AppendBounded(record, RECORD_BUFFER_SIZE, description);
+    AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_fieldDelimiter, description, AnsiLeadBytes());
 }
 
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)
@@ -271,7 +260,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
 
     AssembleRecord(record, firstField, description);
     replaceAllDelims(record);
-    AppendBounded(record, RECORD_BUFFER_SIZE - 1, "$");
+    EndRecord(record, RECORD_BUFFER_SIZE);
     return 0;
 }
 
@@ -337,7 +326,8 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         bool enumerated = false;
         try {
             enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
+            // Out of memory, or a table beyond the largest vector (length_error).
         }
         if (!enumerated) {
             LogMessage("Failed to enumerate processes");

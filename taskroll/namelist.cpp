@@ -2,12 +2,11 @@
 
 #include "debuglog.h"
 #include "files.h"
+#include "namelines.h"
 #include "settings.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,7 @@ namespace {
 
 std::vector<std::string> s_names;
 
-// Text mode already stops at a Ctrl-Z; testing for it here as well keeps the
-// rule independent of the runtime's text-mode handling.
-constexpr int END_OF_DATA = 0x1A;
+static_assert(NAME_LINE_SIZE == PATH_BUFFER_SIZE, "a listed name is a path");
 
 }  // namespace
 
@@ -58,35 +55,27 @@ void GetTaskRollFromFile(const char* path)
         return;
     }
 
-    // A name holds at most PATH_BUFFER_SIZE - 1 bytes; the last byte stays NUL.
-    // A NUL byte read from the file cuts the name there, as the line is taken
-    // up to its first NUL.
-    char line[PATH_BUFFER_SIZE] = {};
-    std::size_t length = 0;
+    // A name holds at most NAME_LINE_SIZE - 1 (PATH_BUFFER_SIZE - 1) bytes.
+    NameLineReader reader;
     try {
         for (;;) {
             int byte = std::fgetc(input);
-            if (byte == EOF || byte == END_OF_DATA) {
+            NameLineEvent event = ReadNameByte(&reader, byte == EOF ? NAME_INPUT_END : byte);
+            if (event == NAME_LINE_ENDS) {
+                AppendName(reader.line);
+            } else if (event == NAME_LIST_ENDS) {
                 // The last line may lack its line end; what the user typed is
                 // still a name. A read error may have cut it, so it is dropped then.
-                if (length > 0 && !std::ferror(input))
-                    AppendName(line);
+                if (reader.length > 0 && !std::ferror(input))
+                    AppendName(reader.line);
                 break;
-            }
-            if (byte == '\r' || byte == '\n') {
-                if (length > 0)
-                    AppendName(line);
-                length = 0;
-                std::memset(line, 0, sizeof line);
-                continue;
-            }
-            if (length == sizeof line - 1) {
+            } else if (event == NAME_LINE_TOO_LONG) {
                 LogMessage("Too long line found in the input file");
                 break;
             }
-            line[length++] = static_cast<char>(byte);
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Out of memory, or any other failure to grow the list.
         LogMessage("Not enough memory for the input file's names; the names read so far are used");
     }
     std::fclose(input);

@@ -1,8 +1,7 @@
 #pragma once
-// Bounded copies into fixed character buffers. The one rule for every buffer
-// of TaskRoll: a text that does not fit is cut to the first size - 1 bytes, and
-// the buffer always ends in a NUL. The result tells whether the text fit whole.
-#include <cstddef>
+// The bounded copies of the core (bounded.h), and what the core needs to know
+// of the system's ANSI code page to cut a text without splitting a character.
+#include "bounded.h"
 
-bool CopyBounded(char* destination, std::size_t destinationSize, const char* source);
-bool AppendBounded(char* destination, std::size_t destinationSize, const char* source);
+// The lead bytes of the ANSI code page, read from the system once.
+const LeadBytes& AnsiLeadBytes();

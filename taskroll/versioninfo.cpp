@@ -1,190 +1,85 @@
 #include "versioninfo.h"
 
 #include "debuglog.h"
+#include "peresource.h"
 #include "settings.h"
 #include "text.h"
+#include "versiontree.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 
-// A version resource is a tree of nodes. Each node holds its length in bytes,
-// the length of its value, in the UTF-16 layout a type (1: text, counted in
-// characters; 0: binary, counted in bytes), then its NUL-terminated key, its
-// value and its children, each beginning on a 4-byte boundary counted from the
-// node. The system's own query function trusts every length it meets and
-// copies strings up to their NUL wherever that lies; a file that anyone can
-// write could then make it read or write past the block. So the tree is
-// walked here, every length checked against the room its parent leaves.
+// The tree walk and the string selection are the core's (versiontree.h), the
+// check of the file's headers too (peresource.h); this side reads the file
+// and converts what they find into the ANSI code page.
 
 namespace {
 
-constexpr int QUERY_BUFFER_SIZE = 520;
-constexpr int CHECKED_DEPTH = 3;  // root's children: StringFileInfo, tables, strings
+constexpr std::size_t READ_WINDOW_BYTES = 4096;
+// What GetFileVersionInfoSizeA asks for a resource of 64 KiB at most: room for
+// the resource, for the ANSI copies that the query function makes of an old
+// 8-bit resource's texts, and a signature. A larger answer was not read from
+// a file that passed the check.
+constexpr DWORD VERSION_BLOCK_MAX_BYTES = 4 * VERSION_RESOURCE_MAX_BYTES + 4;
 
-struct Node {
-    std::size_t end = 0;         // past its last byte, never past its parent's end
-    std::size_t next = 0;        // where the next sibling would start
-    std::size_t key = 0;         // first byte of the key
-    std::size_t keyUnits = 0;    // characters of the key, NUL excluded
-    bool keyTerminated = false;  // false: the key runs to the node's end and matches nothing
-    std::size_t value = 0;       // first byte of the value
-    std::size_t valueBytes = 0;  // bytes of the value that lie inside the node
-    std::size_t children = 0;    // first byte of the first child
+// Bounded reads through one window of the file: the headers, and the
+// directory entries that lie close together, cost one read each.
+struct FileWindow {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::uint64_t start = 0;
+    DWORD bytes = 0;
+    unsigned char data[READ_WINDOW_BYTES];
 };
 
-std::size_t Align4(std::size_t offset)
+bool ReadWindowed(void* context, std::uint64_t offset, void* buffer, std::size_t bytes)
 {
-    return (offset + 3) & ~static_cast<std::size_t>(3);
-}
-
-unsigned Word(const VersionResource& resource, std::size_t at)
-{
-    return resource.block[at] | (resource.block[at + 1] << 8);
-}
-
-unsigned Unit(const VersionResource& resource, std::size_t at)
-{
-    return resource.wide ? Word(resource, at) : resource.block[at];
-}
-
-// Reads the node at `start` of a parent that ends at `parentEnd`. False at the
-// end of the list: no room left for a header, or a zero length (padding).
-// Whatever overstates its room is cut to it and reported through `damaged`.
-bool ReadNode(const VersionResource& resource, std::size_t start, std::size_t parentEnd, Node* node, bool* damaged)
-{
-    const std::size_t header = resource.wide ? 6 : 4;
-    const std::size_t unit = resource.wide ? 2 : 1;
-    if (start >= parentEnd || parentEnd - start < header)
-        return false;
-    std::size_t length = Word(resource, start);
-    if (length == 0)
-        return false;
-    if (length < header) {
-        *damaged = true;
-        return false;
-    }
-    if (length > parentEnd - start) {
-        *damaged = true;
-        length = parentEnd - start;
-    }
-    node->end = start + length;
-    node->next = start + Align4(length);
-    node->key = start + header;
-    std::size_t at = node->key;
-    while (at + unit <= node->end && Unit(resource, at) != 0)
-        at += unit;
-    node->keyUnits = (at - node->key) / unit;
-    node->keyTerminated = at + unit <= node->end;
-    node->value = node->children = node->end;
-    node->valueBytes = 0;
-    if (!node->keyTerminated) {
-        *damaged = true;
-        return true;
-    }
-    std::size_t declared = Word(resource, start + 2);
-    if (resource.wide && Word(resource, start + 4) != 0)
-        declared *= 2;
-    node->value = std::min(node->end, start + Align4(at + unit - start));
-    std::size_t room = node->end - node->value;
-    if (declared > room)
-        *damaged = true;
-    node->valueBytes = std::min(declared, room);
-    node->children = std::min(node->end, node->value + Align4(declared));
-    return true;
-}
-
-// Key comparison as the system makes it: ASCII letters in either case.
-bool KeyIs(const VersionResource& resource, const Node& node, const char* name, std::size_t nameLength)
-{
-    if (!node.keyTerminated || node.keyUnits != nameLength)
-        return false;
-    const std::size_t unit = resource.wide ? 2 : 1;
-    for (std::size_t i = 0; i < nameLength; ++i) {
-        unsigned c = Unit(resource, node.key + i * unit);
-        unsigned wanted = static_cast<unsigned char>(name[i]);
-        if (c >= 0x80 || std::tolower(static_cast<int>(c)) != std::tolower(static_cast<int>(wanted)))
-            return false;
-    }
-    return true;
-}
-
-// Finds the node of a query path such as "\VarFileInfo\Translation".
-bool FindNode(const VersionResource& resource, const char* path, Node* node)
-{
-    bool ignored = false;
-    if (!ReadNode(resource, 0, resource.length, node, &ignored))
-        return false;
-    for (;;) {
-        while (*path == '\\')
-            ++path;
-        if (*path == '\0')
-            return true;
-        std::size_t nameLength = std::strcspn(path, "\\");
-        const Node parent = *node;
-        bool found = false;
-        for (std::size_t at = parent.children; !found && ReadNode(resource, at, parent.end, node, &ignored);
-             at = node->next)
-            found = KeyIs(resource, *node, path, nameLength);
-        if (!found)
-            return false;
-        path += nameLength;
-    }
-}
-
-// Whether a value holds a NUL within its stated length, as every string must;
-// an empty one states none.
-bool EndsInNul(const VersionResource& resource, const Node& node)
-{
-    const std::size_t unit = resource.wide ? 2 : 1;
-    if (node.valueBytes < unit)
-        return true;
-    for (std::size_t at = node.value; at + unit <= node.value + node.valueBytes; at += unit) {
-        if (Unit(resource, at) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Checks every node down to `depth` levels below the list starting at `first`.
-// The nodes at the bottom of StringFileInfo hold strings.
-void CheckNodes(const VersionResource& resource, std::size_t first, std::size_t end, int depth, bool strings,
-                bool* damaged)
-{
-    Node node;
-    for (std::size_t at = first; ReadNode(resource, at, end, &node, damaged); at = node.next) {
-        if (depth > 1) {
-            bool stringTables = strings || (depth == CHECKED_DEPTH && KeyIs(resource, node, "StringFileInfo", 14));
-            CheckNodes(resource, node.children, node.end, depth - 1, stringTables, damaged);
-        } else if (strings && !EndsInNul(resource, node)) {
-            *damaged = true;
+    FileWindow* window = static_cast<FileWindow*>(context);
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    while (bytes > 0) {
+        if (offset < window->start || offset - window->start >= window->bytes) {
+            OVERLAPPED at = {};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            window->start = offset;
+            window->bytes = 0;
+            if (!ReadFile(window->file, window->data, READ_WINDOW_BYTES, &window->bytes, &at) || window->bytes == 0)
+                return false;
         }
+        std::size_t from = static_cast<std::size_t>(offset - window->start);
+        std::size_t count = std::min<std::size_t>(bytes, window->bytes - from);
+        std::memcpy(out, window->data + from, count);
+        out += count;
+        offset += count;
+        bytes -= count;
     }
+    return true;
+}
+
+VersionTree TreeOf(const VersionResource& resource)
+{
+    VersionTree tree;
+    tree.bytes = resource.block.data();
+    tree.length = resource.length;
+    tree.wide = resource.wide;
+    return tree;
 }
 
 // A string value in the ANSI code page: its characters up to its first NUL,
 // at most its stated length, never past its node.
-std::string TextOf(const VersionResource& resource, const Node& node)
+std::string TextOf(const VersionTree& tree, const std::uint8_t* value, std::size_t valueBytes)
 {
-    const unsigned char* begin = resource.block.data() + node.value;
-    if (!resource.wide) {
-        const void* nul = std::memchr(begin, 0, node.valueBytes);
-        std::size_t length = nul ? static_cast<const unsigned char*>(nul) - begin : node.valueBytes;
-        return std::string(reinterpret_cast<const char*>(begin), length);
-    }
-    std::wstring wide;
-    for (std::size_t at = 0; at + 2 <= node.valueBytes; at += 2) {
-        wchar_t c = static_cast<wchar_t>(Word(resource, node.value + at));
-        if (c == L'\0')
-            break;
-        wide += c;
-    }
+    std::size_t units = VersionTextUnits(tree, value, valueBytes);
+    if (!tree.wide)
+        return std::string(reinterpret_cast<const char*>(value), units);
+    std::wstring wide(units, L'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        wide[i] = static_cast<wchar_t>(VersionTextUnit(tree, value, i));
     if (wide.empty())
         return std::string();
     int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
@@ -193,6 +88,58 @@ std::string TextOf(const VersionResource& resource, const Node& node)
     if (size > 0)
         WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
     return text;
+}
+
+struct Extraction {
+    const VersionTree* tree;
+    const char* path;
+    const char* name;
+    char* output;
+};
+
+// Copies a string that the selection found into the output and logs it. The
+// output keeps 259 bytes at most, cut before a double-byte character that
+// would not fit whole: a lone lead byte would take the record's '$' or line
+// end as its second half.
+void CopyFoundString(void* context, const std::uint8_t* value, std::size_t valueBytes)
+{
+    const Extraction* extraction = static_cast<const Extraction*>(context);
+    std::string text = TextOf(*extraction->tree, value, valueBytes);
+    std::size_t kept = CutOnCharacter(text.data(), text.size(), PATH_BUFFER_SIZE - 1, AnsiLeadBytes());
+    FormatString(extraction->output, static_cast<int>(PATH_BUFFER_SIZE), "%.*s", static_cast<int>(kept),
+                 text.c_str());
+    LogMessage("Extracted file version from file '%s' (section '%s'): %s", extraction->path, extraction->name,
+               extraction->output);
+}
+
+// The resource as the system reads it from a file that passed the check.
+void ReadCheckedResource(const char* path, VersionResource* resource)
+{
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0)
+        return;
+    resource->state = VERSION_UNREADABLE;
+    if (size > VERSION_BLOCK_MAX_BYTES) {
+        resource->state = VERSION_READ;
+        resource->damaged = true;
+        return;
+    }
+    // Zero-filled, so that no byte the system did not write can reach a record.
+    // Every failure to get the block (out of memory, a length past the
+    // largest vector) leaves the resource unreadable.
+    try {
+        resource->block.assign(size, 0);
+    } catch (...) {
+        return;
+    }
+    if (!GetFileVersionInfoA(path, handle, size, resource->block.data()))
+        return;
+    resource->state = VERSION_READ;
+    VersionTree tree;
+    resource->damaged = CheckVersionTree(resource->block.data(), size, &tree);
+    resource->length = tree.length;
+    resource->wide = tree.wide;
 }
 
 }  // namespace
@@ -216,38 +163,33 @@ int FormatString(char* buffer, int size, const char* format, ...)
 void ReadVersionResource(const char* path, VersionResource* resource)
 {
     *resource = VersionResource();
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0)
+    // The file stays open, shared for reading only, until the system has read
+    // it: between the check and the read nobody can write to it, delete it or
+    // rename another file over it. (Renaming a directory above it is not
+    // prevented; the window for that is the few microseconds between the two
+    // opens.) A file that cannot be opened so (its reading is refused, or
+    // someone holds it open for writing) is not given to the system: no
+    // resource is read from it.
+    FileWindow window;
+    window.file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (window.file == INVALID_HANDLE_VALUE)
         return;
-    resource->state = VERSION_UNREADABLE;
-    // Zero-filled, so that no byte the system did not write can reach a record.
-    try {
-        resource->block.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    if (!GetFileVersionInfoA(path, handle, size, resource->block.data()))
-        return;
-    resource->state = VERSION_READ;
-    // The old 8-bit layout has its key where the UTF-16 layout has its type
-    // word, which is 0 or 1.
-    resource->wide = !(size > 4 && resource->block[4] >= ' ');
-    // The size asked for leaves room behind the resource for the ANSI copies
-    // that the system's query function makes, as much again and a 4-byte
-    // signature. A root that claims more than that was not read from the file.
-    resource->length = size >= 4 ? (size - 4) / 2 : 0;
-
-    bool damaged = false;
-    Node root;
-    if (ReadNode(*resource, 0, resource->length, &root, &damaged)) {
-        resource->length = root.end;
-        CheckNodes(*resource, root.children, root.end, CHECKED_DEPTH, false, &damaged);
+    LARGE_INTEGER size = {};
+    bool sized = GetFileSizeEx(window.file, &size) != 0;
+    FileBytes file;
+    file.size = static_cast<std::uint64_t>(size.QuadPart);
+    file.read = ReadWindowed;
+    file.context = &window;
+    if (!sized || CheckVersionResourcePath(file) == RESOURCE_PATH_DAMAGED) {
+        // Nothing of it reaches the system: the default texts stand.
+        resource->state = VERSION_READ;
+        resource->damaged = true;
     } else {
-        damaged = true;
+        ReadCheckedResource(path, resource);
     }
-    resource->damaged = damaged;
-    if (damaged)
+    CloseHandle(window.file);
+    if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
 }
 
@@ -262,26 +204,10 @@ int GetVersionInfo(const char* name, char* output, const char* path, const Versi
     }
 
     int result = 0;
-    Node translation;
-    if (resource.state == VERSION_READ && FindNode(resource, "\\VarFileInfo\\Translation", &translation)) {
-        char probe[QUERY_BUFFER_SIZE] = {};
-        char query[QUERY_BUFFER_SIZE] = {};
-        // Every entry is visited; the last one whose table has a FileDescription
-        // decides the result, even when an earlier one found the string.
-        for (std::size_t i = 0; i < translation.valueBytes / 4; ++i) {
-            unsigned language = Word(resource, translation.value + 4 * i);
-            unsigned codePage = Word(resource, translation.value + 4 * i + 2);
-            Node value;
-            std::snprintf(probe, sizeof probe, "\\StringFileInfo\\%04x%04x\\FileDescription", language, codePage);
-            if (!FindNode(resource, probe, &value))
-                continue;
-            std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
-            result = FindNode(resource, query, &value) ? 1 : 0;
-            if (result) {
-                FormatString(output, static_cast<int>(PATH_BUFFER_SIZE), "%s", TextOf(resource, value).c_str());
-                LogMessage("Extracted file version from file '%s' (section '%s'): %s", path, name, output);
-            }
-        }
+    if (resource.state == VERSION_READ) {
+        const VersionTree tree = TreeOf(resource);
+        Extraction extraction = {&tree, path, name, output};
+        result = SelectVersionString(tree, name, CopyFoundString, &extraction) ? 1 : 0;
     }
     if (result)
         return result;

@@ -20,9 +20,11 @@ struct VersionResource {
     bool damaged = false;              // some node overstates its room or lacks its terminator
 };
 
-// Reads the version resource of the file at `path` once and checks the layout
-// of every node that a string query walks through. A damaged resource is
-// logged once; what lies inside its bytes stays usable.
+// Reads the version resource of the file at `path` once: first the file's own
+// headers and resource directory are checked (a file whose way to the
+// resource leads outside it is damaged, and the system never reads it), then
+// the layout of every node that a string query walks through. A damaged
+// resource is logged once; what lies inside its bytes stays usable.
 void ReadVersionResource(const char* path, VersionResource* resource);
 
 // Reads the string table entry `name` from the resource of the file `path`

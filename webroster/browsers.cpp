@@ -1,6 +1,7 @@
 #include "browsers.h"
 
 #include "handles.h"
+#include "regtext.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,26 +34,20 @@ void WriteLine(const std::wstring& line)
     std::fflush(stdout);
 }
 
-// Registry data taken as UTF-16 text whatever its type: up to the first NUL, or
-// to the end of the data when there is none. The last byte of an odd-sized
-// datum is half a character and is dropped.
+// The registry-data rules live in the core (regtext.h), built and fuzzed
+// without Windows; these two turn their units into the program's wide texts.
 std::wstring TextOfData(const BYTE* data, DWORD dataBytes)
 {
-    std::wstring text(dataBytes / sizeof(wchar_t), L'\0');
-    if (!text.empty())
-        std::memcpy(&text[0], data, text.size() * sizeof(wchar_t));
-    return text.substr(0, text.find(L'\0'));
+    std::wstring text(RegistryTextUnits(data, dataBytes), L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<wchar_t>(RegistryTextUnit(data, i));
+    return text;
 }
 
-// A CR or LF inside a name or a value would split the browser's line, and
-// standard output's text mode would even turn an LF into a line end of its
-// own; each becomes a space.
 std::wstring OnOneLine(std::wstring text)
 {
-    for (wchar_t& c : text) {
-        if (c == L'\r' || c == L'\n')
-            c = L' ';
-    }
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(OneLineUnit(static_cast<std::uint16_t>(c)));
     return text;
 }
 

@@ -42,3 +42,30 @@ TEST(Text, BoundedCopyAndAppend)
     EXPECT_FALSE(AppendBounded(untouched, 0, "x"));
     EXPECT_STREQ(untouched, "keep");
 }
+
+// A cut to a byte limit never keeps a lead byte of a double-byte code page
+// without its trail byte; a trail byte of a lead byte's value is no lead.
+TEST(Text, CutOnCharacterKeepsDoubleByteCharactersWhole)
+{
+    LeadBytes cp932;  // lead bytes of code page 932
+    for (unsigned byte = 0; byte < 256; ++byte)
+        cp932.lead[byte] = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    const LeadBytes singleByte;
+    const struct {
+        const char* text;
+        std::size_t limit;
+        const LeadBytes& leadBytes;
+        std::size_t kept;
+    } cases[] = {
+        {"ab\x83\x65", 3, cp932, 2},            // the lead byte would stand alone
+        {"ab\x83\x65", 4, cp932, 4},
+        {"\x83\x81\x83\x65x", 3, cp932, 2},     // 0x81 is the first character's trail byte here
+        {"ab\x83\x65", 3, singleByte, 3},
+        {"abc\x83", 3, cp932, 3},
+        {"ab", 1, cp932, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CutOnCharacter(c.text, std::strlen(c.text), c.limit, c.leadBytes), c.kept);
+    }
+}

@@ -7,7 +7,9 @@
 #include "versioninfo.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -296,5 +298,131 @@ TEST(VersionInfo, DamagedResourcesAreReadSafely)
             const std::string damaged = "Damaged version resource in file '" + paths[i] + "': only its intact parts";
             EXPECT_NE(log.find(damaged), std::string::npos) << "no line \"" << damaged << "\" in the log";
         }
+    }
+}
+
+namespace {
+
+std::uint32_t Dword32(const std::string& bytes, std::size_t at)
+{
+    return Word16(bytes, at) | Word16(bytes, at + 2) << 16;
+}
+
+void PutDword32(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    PutWord16(bytes, at, value & 0xFFFF);
+    PutWord16(bytes, at + 2, value >> 16);
+}
+
+// File offsets of the way to a PE fixture's version resource: the resource
+// data directory and, at each level of the tree, the entry that is followed.
+struct ResourceWay {
+    std::size_t directory, nameEntry, languageEntry, dataEntry;
+};
+
+ResourceWay FindWay(const std::string& file)
+{
+    const std::size_t pe = Dword32(file, 0x3C);
+    ResourceWay way;
+    way.directory = pe + 24 + (Word16(file, pe + 24) == 0x10B ? 112 : 128);
+    const std::uint32_t rva = Dword32(file, way.directory);
+    std::size_t root = 0;
+    for (std::size_t s = pe + 24 + Word16(file, pe + 20); root == 0; s += 40) {
+        if (rva >= Dword32(file, s + 12) && rva - Dword32(file, s + 12) < Dword32(file, s + 16))
+            root = Dword32(file, s + 20) + rva - Dword32(file, s + 12);
+    }
+    const auto entry = [&](std::size_t directory, unsigned id) {  // id 0: the first entry
+        std::size_t at = root + directory + 16;
+        while (id != 0 && Word16(file, at) != id)
+            at += 8;
+        return at;
+    };
+    const std::size_t type = entry(0, 16);
+    way.nameEntry = entry(Dword32(file, type + 4) & 0x7FFFFFFF, 1);
+    way.languageEntry = entry(Dword32(file, way.nameEntry + 4) & 0x7FFFFFFF, 0);
+    way.dataEntry = root + Dword32(file, way.languageEntry + 4);
+    return way;
+}
+
+}  // namespace
+
+// Files whose headers or resource directory point outside themselves, in both
+// layouts that the system's version functions read (PE32 or PE32+ as this
+// build is, and 16-bit NE), listed and, where they can run, running: the run
+// ends normally, each damaged file is described by the default and logged,
+// and the intact files beside them keep their descriptions. (A 16-bit program
+// cannot run here, so the NE files are only listed.)
+TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
+{
+    // ne16.exe: resource table at 0x80 (shift), type block at 0x82, its one name entry at 0x8A.
+    const struct {
+        const char* what;
+        bool ne;
+        void (*damage)(std::string& file, const ResourceWay& way);
+    } rows[] = {
+        {"data entry size 0x10000, past the file", false,
+         [](std::string& f, const ResourceWay& w) { PutDword32(f, w.dataEntry + 4, 0x10000); }},
+        {"data entry size 0x70000000", false,
+         [](std::string& f, const ResourceWay& w) { PutDword32(f, w.dataEntry + 4, 0x70000000); }},
+        {"language entry 0xFFFF bytes further, outside the file", false,
+         [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.languageEntry + 4, Dword32(f, w.languageEntry + 4) + 0xFFFF);
+         }},
+        {"resource directory in no section", false,
+         [](std::string& f, const ResourceWay& w) { PutDword32(f, w.directory, 0x7FFF0000); }},
+        {"name level that loops back to the root", false,
+         [](std::string& f, const ResourceWay& w) { PutDword32(f, w.nameEntry + 4, 0x80000000); }},
+        {"header cut inside the optional header", false,
+         [](std::string& f, const ResourceWay&) { f.resize(Dword32(f, 0x3C) + 60); }},
+        {"NE entry of length 0", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8C, 0); }},
+        {"NE entry past the file", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8A, 0xFFF0); }},
+        {"NE type count past the table", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x84, 0x7FFF); }},
+        {"NE alignment shift 0xFFFF", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x80, 0xFFFF); }},
+    };
+    const std::string pe = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    const std::string ne = testkit::ReadBytes(testkit::Sibling(L"ne16.exe"));
+    ASSERT_FALSE(pe.empty() || ne.empty());
+    const ResourceWay way = FindWay(pe);
+    rig::Rig rig;
+    std::string list, expected, running;
+    std::vector<std::wstring> runnable;
+    for (std::size_t i = 0; i <= std::size(rows); ++i) {
+        const bool intact = i == std::size(rows);
+        for (bool layoutNe : {false, true}) {
+            if (!intact && rows[i].ne != layoutNe)
+                continue;
+            std::string file = layoutNe ? ne : pe;
+            if (!intact)
+                rows[i].damage(file, way);
+            const std::wstring path = rig.dir / (L"mod" + std::to_wstring(i) + (layoutNe ? L"ne.exe" : L".exe"));
+            testkit::WriteBytes(path, file);
+            const std::string line = testkit::Narrow(path) + "\t\t" +
+                                     (intact ? (layoutNe ? "Sixteen-bit fixture" : "Deutsch") : "unknown_description") +
+                                     "$\r\n";
+            list += testkit::Narrow(path) + "\r\n";
+            expected += line;
+            if (!layoutNe && file.size() == pe.size()) {
+                runnable.push_back(path);
+                running += line;
+            }
+        }
+    }
+    testkit::WriteBytes(rig.dir / L"list.txt", list);
+    rig.Run(L"/debuglog /file:list.txt");
+    EXPECT_BYTES(expected, rig.Read(L"processes.dat"));
+    const std::string log = rig.Read(L"taskroll.log");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::string damaged = "Damaged version resource in file '" + testkit::Narrow(rig.dir.Path()) + "\\mod" +
+                                    std::to_string(i) + (rows[i].ne ? "ne" : "") + ".exe'";
+        EXPECT_NE(log.find(damaged), std::string::npos) << rows[i].what;
+    }
+
+    std::vector<std::unique_ptr<testkit::FixtureProcess>> processes;
+    for (const std::wstring& path : runnable)
+        processes.emplace_back(new testkit::FixtureProcess(path));
+    rig.Run(L"");
+    const std::string listing = rig.Read(L"processes.dat");
+    for (const std::string& line : rig::Lines(running)) {
+        EXPECT_NE(listing.find(line + "\r\n"), std::string::npos) << line << "\nin:\n" << testkit::Escape(listing);
     }
 }

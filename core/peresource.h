@@ -1,0 +1,31 @@
+#pragma once
+// The check that a module file's way to its version resource lies inside the
+// file, made before the system's version functions read it: those functions
+// trust the headers and the resource directory, and read wherever they point.
+#include <cstddef>
+#include <cstdint>
+
+// A version resource is at most 64 KiB: its root node's length is 16 bits.
+constexpr std::uint32_t VERSION_RESOURCE_MAX_BYTES = 0x10000;
+
+// Bounded reads of the file being checked. `read` copies `bytes` bytes at
+// `offset` into `buffer` and is asked only for bytes below `size`; false when
+// they cannot all be read.
+struct FileBytes {
+    std::uint64_t size = 0;
+    bool (*read)(void* context, std::uint64_t offset, void* buffer, std::size_t bytes) = nullptr;
+    void* context = nullptr;
+};
+
+enum ResourceCheck {
+    RESOURCE_NOT_IN_MODULE,  // not a PE or NE module (no MZ header, or a header of another kind)
+    RESOURCE_PATH_INTACT,    // a PE32, PE32+ or NE module whose way to the version resource holds
+    RESOURCE_PATH_DAMAGED,   // some header, directory or entry on that way points outside, or a size is not sane
+};
+
+// Follows the headers and the resource directory to every version resource
+// that the system could take (all languages, every duplicate entry), and
+// checks that each lies inside the file and inside its section's raw data
+// and is 1 byte to 64 KiB long. Reads at most the headers, the directories on
+// the way and the data entries; never the resource itself.
+ResourceCheck CheckVersionResourcePath(const FileBytes& file);

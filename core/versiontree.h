@@ -1,0 +1,36 @@
+#pragma once
+// The version resource's tree, walked over the bytes that the system's version
+// functions returned: the layout check and the string selection. Every offset
+// is checked against the room its parent leaves, so no byte outside the block
+// is read, whatever the file claims.
+#include <cstddef>
+#include <cstdint>
+
+struct VersionTree {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t length = 0;  // bytes of the block that the walk may use
+    bool wide = true;        // UTF-16 keys and strings; false: the old 8-bit layout
+};
+
+// Takes the block of `size` bytes (as the system returned it, zero-filled
+// beyond what it wrote) as a tree: picks the layout, bounds the walk to the
+// root node and checks every node that a string query walks through. True
+// when some node overstates its room or lacks its terminator; what lies
+// inside the block stays usable either way.
+bool CheckVersionTree(const std::uint8_t* block, std::size_t size, VersionTree* tree);
+
+// Called for every translation whose table has both a FileDescription and
+// `name`, in the order of the translation list, with the string's value:
+// `valueBytes` bytes inside the tree, not yet cut at its NUL.
+using VersionStringFound = void (*)(void* context, const std::uint8_t* value, std::size_t valueBytes);
+
+// Looks up the string table entry `name` under every translation in turn. The
+// last translation whose table has a FileDescription decides: true when its
+// table has `name` too, even if an earlier one had it and was reported.
+bool SelectVersionString(const VersionTree& tree, const char* name, VersionStringFound found, void* context);
+
+// Characters of a string value up to its first NUL (UTF-16 units in the wide
+// layout, bytes in the 8-bit one), never past its `valueBytes`.
+std::size_t VersionTextUnits(const VersionTree& tree, const std::uint8_t* value, std::size_t valueBytes);
+// The character at `index` of a string value.
+unsigned VersionTextUnit(const VersionTree& tree, const std::uint8_t* value, std::size_t index);
