@@ -1,6 +1,7 @@
 #include "versioninfo.h"
 
 #include "debuglog.h"
+#include "handles.h"
 #include "peresource.h"
 #include "settings.h"
 #include "text.h"
@@ -170,11 +171,12 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     // opens.) A file that cannot be opened so (its reading is refused, or
     // someone holds it open for writing) is not given to the system: no
     // resource is read from it.
-    FileWindow window;
-    window.file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (window.file == INVALID_HANDLE_VALUE)
+    handles::FileHandle held(
+        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held)
         return;
+    FileWindow window;
+    window.file = held.Get();
     LARGE_INTEGER size = {};
     bool sized = GetFileSizeEx(window.file, &size) != 0;
     FileBytes file;
@@ -188,7 +190,7 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     } else {
         ReadCheckedResource(path, resource);
     }
-    CloseHandle(window.file);
+    held.Reset();
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
 }
