@@ -113,7 +113,8 @@ struct Owner {
     bool serviceAccount;  // LocalSystem, LocalService, NetworkService
 };
 
-bool GetProcessOwner(HANDLE process, Owner* owner)
+// The user of the process's token, into `sid` (SECURITY_MAX_SID_SIZE bytes).
+bool GetOwnerSid(HANDLE process, BYTE* sid)
 {
     handles::TokenHandle token;
     if (!OpenProcessToken(process, TOKEN_QUERY, token.Receive()))
@@ -123,16 +124,18 @@ bool GetProcessOwner(HANDLE process, Owner* owner)
         BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     } buffer;
     DWORD size = 0;
-    bool found = GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size) &&
-                 CopySid(sizeof owner->sid, owner->sid, buffer.user.User.Sid);
-    token.Reset();
-    if (!found)
-        return false;
+    return GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size) &&
+           CopySid(SECURITY_MAX_SID_SIZE, sid, buffer.user.User.Sid);
+}
 
+bool GetProcessOwner(HANDLE process, Owner* owner)
+{
+    if (!GetOwnerSid(process, owner->sid))
+        return false;
     char* text = nullptr;
     if (!ConvertSidToStringSidA(owner->sid, &text))
         return false;
-    found = CopyBounded(owner->sidText, sizeof owner->sidText, text);
+    bool found = CopyBounded(owner->sidText, sizeof owner->sidText, text);
     LocalFree(text);
 
     // The account's name, which a virtual machine outside its owner's
@@ -367,11 +370,19 @@ std::string GetPerfDataDir()
 
 void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
 {
+    // Run as SYSTEM, TaskRoll's own TEMP is the system's Temp, where every
+    // user can make an hsperfdata_SYSTEM directory and a file named by the id
+    // of another user's process. A file there speaks for a process only when
+    // its owner is the process's owner, SYSTEM or the Administrators; where the
+    // owner cannot be told (list mode, a token that cannot be read), the file
+    // is taken as it always was.
+    BYTE ownerSid[SECURITY_MAX_SID_SIZE];
+    bool ownerKnown = process != nullptr && GetOwnerSid(process, ownerSid);
     std::string path = GetPerfDataDir();
     if (!path.empty()) {
         path += std::to_string(static_cast<unsigned long>(processId));
         std::string value;
-        if (ReadPerfDataValue(path, "javaCommand", value) == 0) {
+        if (ReadPerfDataFile(path, "javaCommand", value, ownerKnown ? ownerSid : nullptr) == 0) {
             command = value;
             return;
         }

@@ -311,7 +311,11 @@ TEST(JavaCommand, OwnerDirectoryText)
 // %SystemRoot%\Temp services to look for; and it makes no reparse points, so
 // a link in place of the file is refused by the same check that refuses the
 // pipe and the directory here (the open does not follow it, and what it opened
-// must be a plain disk file).
+// must be a plain disk file). Nor can it show a file that another user planted
+// in TaskRoll's own TEMP (the system's Temp for a run as SYSTEM): every file
+// has the test's user for its owner here, and Wine keeps no other owner that a
+// test could give a file, so the owner check that refuses such a file passes
+// for all of them.
 TEST(JavaCommand, OwnerPlaces)
 {
     rig::Rig rig;  // its directory is TaskRoll's TEMP, no place of the owner's
