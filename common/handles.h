@@ -59,8 +59,8 @@ private:
     Value value_ = Traits::Empty();
 };
 
-// Closed by CloseHandle: processes, threads, files, file mappings. OpenProcess
-// and CreateFileMapping fail with null, CreateFile with INVALID_HANDLE_VALUE;
+// Closed by CloseHandle: processes, threads, files, file mappings, jobs,
+// events. OpenProcess and CreateFileMapping fail with null, CreateFile with INVALID_HANDLE_VALUE;
 // both count as nothing held, so `if (handle)` suits every opener. The value
 // of INVALID_HANDLE_VALUE is also the pseudo-handle of GetCurrentProcess,
 // which needs no closing and is never closed here.
@@ -74,6 +74,9 @@ using ProcessHandle = Owner<KernelHandleTraits>;
 using TokenHandle = Owner<KernelHandleTraits>;
 using FileHandle = Owner<KernelHandleTraits>;
 using MappingHandle = Owner<KernelHandleTraits>;
+using ThreadHandle = Owner<KernelHandleTraits>;
+using JobHandle = Owner<KernelHandleTraits>;
+using EventHandle = Owner<KernelHandleTraits>;
 
 // A directory search from FindFirstFile (INVALID_HANDLE_VALUE on failure),
 // ended by FindClose.

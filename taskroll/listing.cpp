@@ -8,6 +8,7 @@
 #include "settings.h"
 #include "text.h"
 #include "versioninfo.h"
+#include "versionreader.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -233,10 +234,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
 
     // One read of the resource serves both strings.
     VersionResource resource;
-    {
-        handles::NativeViewScope nativeRead;
-        ReadVersionResource(filePath, &resource);
-    }
+    ReadVersionResource(filePath, &resource);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
     GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
@@ -338,6 +336,9 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
     }
     DWORD ownId = GetCurrentProcessId();
 
+    // The record buffer is cleared for every item, also for one that is then
+    // skipped or fails; the last record written is kept aside for standard output.
+    std::string lastWritten;
     int outcome = RUN_LISTED;
     for (std::size_t i = 0; i < count && outcome == RUN_LISTED; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
@@ -347,6 +348,10 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         DWORD processId = listMode ? 0 : processIds[i];
         if (!listMode && processId == ownId) {
             LogMessage("Skipping current process (ID = %d)", static_cast<int>(ownId));
+            continue;
+        }
+        if (!listMode && IsVersionReaderProcess(processId)) {
+            LogMessage("Skipping the version reader process (ID = %d)", static_cast<int>(processId));
             continue;
         }
         try {
@@ -359,6 +364,8 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
                 if (std::fputs(record, output) < 0) {
                     LogMessage("Failed to write output process list file: nError %d", errno);
                     outcome = RUN_OUTPUT_NOT_WRITTEN;
+                } else {
+                    lastWritten.assign(record);
                 }
             } else if (listMode) {
                 LogMessage("GetProcessInfo failed (Process Name = %s)", name);
@@ -381,8 +388,10 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         LogMessage("Failed to write output process list file: nError %d", errno);
         outcome = RUN_OUTPUT_NOT_WRITTEN;
     }
-    // Standard output repeats the last record written, and this one was not.
-    if (outcome != RUN_LISTED)
-        std::memset(record, 0, RECORD_BUFFER_SIZE);
+    // Standard output repeats the last record written; after a failed write
+    // there is none that reached the file whole.
+    std::memset(record, 0, RECORD_BUFFER_SIZE);
+    if (outcome == RUN_LISTED)
+        CopyBounded(record, RECORD_BUFFER_SIZE, lastWritten.c_str());
     return outcome;
 }

@@ -7,6 +7,7 @@
 #include "privilege.h"
 #include "settings.h"
 #include "text.h"
+#include "versionreader.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -163,6 +164,9 @@ int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = 
 
 int main(int argc, char* argv[])
 {
+    // TaskRoll started by itself to ask the system's version functions.
+    if (argc == 2 && std::strcmp(argv[1], VERSION_READER_ARGUMENT) == 0)
+        return RunVersionReader();
     if (argc > 1 && !ReadOptions(argc, argv)) {
         FreeLogFile();
         return 0;

@@ -5,6 +5,7 @@
 #include "peresource.h"
 #include "settings.h"
 #include "text.h"
+#include "versionreader.h"
 #include "versiontree.h"
 
 #include <windows.h>
@@ -23,11 +24,6 @@
 namespace {
 
 constexpr std::size_t READ_WINDOW_BYTES = 4096;
-// What GetFileVersionInfoSizeA asks for a resource of 64 KiB at most: room for
-// the resource, for the ANSI copies that the query function makes of an old
-// 8-bit resource's texts, and a signature. A larger answer was not read from
-// a file that passed the check.
-constexpr DWORD VERSION_BLOCK_MAX_BYTES = 4 * VERSION_RESOURCE_MAX_BYTES + 4;
 
 // Bounded reads through one window of the file: the headers, and the
 // directory entries that lie close together, cost one read each.
@@ -113,32 +109,107 @@ void CopyFoundString(void* context, const std::uint8_t* value, std::size_t value
                extraction->output);
 }
 
-// The resource as the system reads it from a file that passed the check.
-void ReadCheckedResource(const char* path, VersionResource* resource)
+// The checked file, held so that the system reads that file and no other:
+// the file itself is open, shared for reading only (nobody can write it,
+// delete it or rename it), and so is every directory on its path, shared
+// without delete (nobody can rename one and put another in its place). The
+// system is given the file's final path, as the file system resolves it for
+// the open handle, so no link, junction or short name on the way can lead
+// elsewhere either. What is left: a directory that TaskRoll may not open for
+// listing is not held (the open fails); on NTFS a directory above an open file
+// cannot be renamed anyway.
+struct PinnedFile {
+    handles::FileHandle file;
+    std::vector<handles::FileHandle> directories;
+    std::string path;  // what the system is given
+    FileIdentity identity;
+};
+
+// The ANSI form of the handle's final path, with its "\\?\" taken off where
+// a plain path says the same (the version functions load the file by its
+// path). Empty when the code page cannot hold it or the system cannot tell.
+std::string FinalPathOf(HANDLE file, std::wstring* wide)
 {
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0)
+    wide->assign(32768, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, &(*wide)[0], static_cast<DWORD>(wide->size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= wide->size())
+        return std::string();
+    wide->resize(length);
+    if (wide->compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        wide->replace(0, 8, L"\\\\");
+    else if (wide->compare(0, 4, L"\\\\?\\") == 0 && wide->size() >= 7 && (*wide)[5] == L':' && (*wide)[6] == L'\\')
+        wide->erase(0, 4);
+    BOOL lossy = FALSE;
+    bool utf8 = GetACP() == CP_UTF8;
+    int size = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide->c_str(), -1, nullptr, 0, nullptr,
+                                   utf8 ? nullptr : &lossy);
+    if (size <= 1 || lossy)
+        return std::string();
+    std::string path(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide->c_str(), -1, &path[0], size, nullptr, nullptr);
+    path.resize(static_cast<std::size_t>(size) - 1);
+    return path;
+}
+
+// Holds the directories of `wide` below its root, as far as they can be opened.
+void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories)
+{
+    std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
+    if (root == std::wstring::npos)
         return;
-    resource->state = VERSION_UNREADABLE;
-    if (size > VERSION_BLOCK_MAX_BYTES) {
+    for (std::size_t end = wide.find(L'\\', root + 1); end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
+        std::wstring directory = wide.substr(0, end);
+        handles::FileHandle held(CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (held)
+            directories->push_back(std::move(held));
+    }
+}
+
+// Pins the file open in `pinned->file` for the system's read; `path` is what
+// TaskRoll opened it by, given to the system where the final path cannot be
+// had in the code page.
+void PinFile(const char* path, PinnedFile* pinned)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(pinned->file.Get(), &info))
+        pinned->identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    std::wstring wide;
+    pinned->path = FinalPathOf(pinned->file.Get(), &wide);
+    if (pinned->path.empty()) {
+        pinned->path = path;
+        return;
+    }
+    try {
+        HoldDirectories(wide, &pinned->directories);
+    } catch (...) {
+        // Out of memory: the file itself stays held.
+    }
+}
+
+// The resource as the system reads it from a file that passed the check.
+void ReadCheckedResource(const PinnedFile& pinned, VersionResource* resource)
+{
+    switch (ReadVersionBlock(pinned.path.c_str(), pinned.identity, &resource->block)) {
+    case SYSTEM_READ_NONE:
+        return;
+    case SYSTEM_READ_FAILED:
+        resource->state = VERSION_UNREADABLE;
+        return;
+    case SYSTEM_READ_TOO_LARGE:
+    case SYSTEM_READ_CRASHED:
         resource->state = VERSION_READ;
         resource->damaged = true;
+        resource->block.clear();
         return;
+    case SYSTEM_READ_DONE:
+        break;
     }
-    // Zero-filled, so that no byte the system did not write can reach a record.
-    // Every failure to get the block (out of memory, a length past the
-    // largest vector) leaves the resource unreadable.
-    try {
-        resource->block.assign(size, 0);
-    } catch (...) {
-        return;
-    }
-    if (!GetFileVersionInfoA(path, handle, size, resource->block.data()))
-        return;
     resource->state = VERSION_READ;
     VersionTree tree;
-    resource->damaged = CheckVersionTree(resource->block.data(), size, &tree);
+    resource->damaged = CheckVersionTree(resource->block.data(), resource->block.size(), &tree);
     resource->length = tree.length;
     resource->wide = tree.wide;
 }
@@ -164,19 +235,19 @@ int FormatString(char* buffer, int size, const char* format, ...)
 void ReadVersionResource(const char* path, VersionResource* resource)
 {
     *resource = VersionResource();
-    // The file stays open, shared for reading only, until the system has read
-    // it: between the check and the read nobody can write to it, delete it or
-    // rename another file over it. (Renaming a directory above it is not
-    // prevented; the window for that is the few microseconds between the two
-    // opens.) A file that cannot be opened so (its reading is refused, or
-    // someone holds it open for writing) is not given to the system: no
-    // resource is read from it.
-    handles::FileHandle held(
+    // The file is checked and pinned on the native file system (the 32-bit
+    // build describes System32 itself); the worker is started and asked
+    // outside that view. A file that cannot be opened shared for reading only
+    // (its reading is refused, or someone holds it open for writing) is not
+    // given to the system: no resource is read from it.
+    handles::NativeViewScope native;
+    PinnedFile pinned;
+    pinned.file.Reset(
         CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!held)
+    if (!pinned.file)
         return;
     FileWindow window;
-    window.file = held.Get();
+    window.file = pinned.file.Get();
     LARGE_INTEGER size = {};
     bool sized = GetFileSizeEx(window.file, &size) != 0;
     FileBytes file;
@@ -188,9 +259,10 @@ void ReadVersionResource(const char* path, VersionResource* resource)
         resource->state = VERSION_READ;
         resource->damaged = true;
     } else {
-        ReadCheckedResource(path, resource);
+        PinFile(path, &pinned);
+        native.End();
+        ReadCheckedResource(pinned, resource);
     }
-    held.Reset();
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
 }

@@ -5,6 +5,7 @@
 #include "debuglog.h"
 #include "settings.h"
 #include "versioninfo.h"
+#include "versionreader_internal.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -103,6 +104,67 @@ TEST(VersionInfo, NoResource)
     EXPECT_BYTES(rig::Trace("GetVersionInfo") + "T: Failed to extract version information from file '" + path +
                      "' (section 'FileVersion')\r\n",
                  NewLogLines());
+}
+
+// What a failing worker costs: the file it failed on is damaged and is not
+// tried again in the run, the next file gets a new worker, and TaskRoll
+// without any worker reads as it did before there were workers. The stand-in
+// worker fails by the file's name; its "swap" file tries to put another
+// folder in place of the checked file's folder before the system reads it.
+TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
+{
+    const VersionReaderBounds quick = {300, 600, 1000};
+    UseVersionReader(testkit::Sibling(L"fx_faultyreader.exe").c_str(), &quick);
+    testkit::TempDir dir;
+    const struct {
+        const wchar_t* name;
+        bool damaged;
+        unsigned starts;  // workers started for it: a stalled file is tried twice
+        const char* description;
+    } rows[] = {
+        {L"intact.exe", false, 1, "Deutsch"},
+        {L"crash.exe", true, 0, "unknown_description"},
+        {L"stall.exe", true, 2, "unknown_description"},
+        {L"nonsense.exe", true, 1, "unknown_description"},
+        {L"crash.exe", true, 0, "unknown_description"},  // ended a worker before: not tried again
+        {L"swap.exe", false, 1, "Deutsch"},
+        {L"intact.exe", false, 0, "Deutsch"},
+    };
+    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    NewLogLines();
+    for (const auto& row : rows) {
+        const std::wstring folder = dir / (std::wstring(row.name) + L".d");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::string path = testkit::Narrow(folder + L"\\" + row.name);
+        testkit::WriteBytes(testkit::Widen(path), order1);
+        SCOPED_TRACE(path);
+        const unsigned starts = VersionReaderStarts();
+        VersionResource resource;
+        ReadVersionResource(path.c_str(), &resource);
+        char description[PATH_BUFFER_SIZE];
+        GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
+        EXPECT_EQ(resource.damaged, row.damaged);
+        EXPECT_BYTES(row.description, description);
+        EXPECT_EQ(VersionReaderStarts() - starts, row.starts);
+        const std::string log = NewLogLines();
+        if (row.damaged) {
+            EXPECT_NE(log.find("Damaged version resource in file '" + path + "'"), std::string::npos) << log;
+        }
+    }
+    // A folder held for the read cannot be swapped (Windows and Wine refuse
+    // to rename a directory held open without delete sharing).
+    EXPECT_FALSE(testkit::FileExists(dir / L"swap.exe.d.old"));
+
+    const std::string path = testkit::Narrow(dir / L"intact.exe.d\\intact.exe");
+    UseVersionReader(L"C:\\no-such-folder\\no-such-reader.exe", nullptr);
+    VersionResource resource;
+    ReadVersionResource(path.c_str(), &resource);
+    char description[PATH_BUFFER_SIZE];
+    GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
+    EXPECT_BYTES("Deutsch", description);
+    EXPECT_NE(NewLogLines().find("The version reader process cannot be started (error 3)"), std::string::npos);
+    StopVersionReader();
+    UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
 
 TEST(VersionInfo, FormatStringCutsAtSizeMinusOne)

@@ -1,0 +1,493 @@
+#include "versionreader_internal.h"
+
+#include "debuglog.h"
+#include "handles.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <string>
+
+// The exchange with the worker, over one duplex pipe: TaskRoll writes a
+// request (the path's length as 4 little-endian bytes, then its ANSI bytes),
+// the worker answers with its outcome and the block's size (4 bytes each),
+// then, for SYSTEM_READ_DONE, the block itself. TaskRoll's end of the pipe is
+// overlapped, so that every wait for the worker can end at a bound or when the
+// worker does; the worker's end is an ordinary one, its standard input and
+// output.
+
+namespace {
+
+// How often a long wait looks at the worker's processor time.
+constexpr DWORD WAIT_SLICE_MS = 100;
+// Memory the worker may commit: a version read needs a few hundred KiB; a
+// file that makes the system ask for more fails in the worker, not here.
+constexpr SIZE_T WORKER_MEMORY_BYTES = 256u << 20;
+// The longest path a request carries, a "\\?\" path of 32767 units in a code
+// page of up to 2 bytes a character.
+constexpr std::uint32_t REQUEST_PATH_MAX_BYTES = 65536;
+// Files that ended a worker in this run; more than this many would be a
+// machine full of crafted files, and those beyond it are merely tried again.
+constexpr std::size_t FAILED_FILES_MAX = 256;
+constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
+// The ids of the workers of a run, kept so that the listing never describes
+// one (a worker may get the id of a process that ended since the enumeration).
+// A run that starts more workers than this has met that many crafted files.
+constexpr unsigned WORKER_IDS_MAX = 64;
+
+enum Exchange {
+    EXCHANGE_ANSWERED,
+    EXCHANGE_TOO_SLOW,    // the wall-clock bound passed, the worker's processor time did not
+    EXCHANGE_FAILED,      // the worker ended, used its processor time up, or answered nonsense
+};
+
+struct Worker {
+    handles::JobHandle job;
+    handles::ProcessHandle process;
+    handles::FileHandle pipe;  // TaskRoll's end, overlapped
+    handles::EventHandle done;
+};
+
+struct ReaderState {
+    std::wstring program;  // empty: TaskRoll's own executable
+    VersionReaderBounds bounds = VERSION_READER_BOUNDS;
+    Worker worker;
+    bool unavailable = false;  // no worker can be started: the system is asked here
+    unsigned starts = 0;
+    unsigned pipes = 0;
+    DWORD workerIds[WORKER_IDS_MAX] = {};
+    FileIdentity failed[FAILED_FILES_MAX];
+    std::size_t failedCount = 0;
+};
+
+ReaderState& State()
+{
+    static ReaderState state;
+    return state;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+bool EndedAWorker(const FileIdentity& file)
+{
+    const ReaderState& state = State();
+    for (std::size_t i = 0; i < state.failedCount; ++i) {
+        if (SameFile(state.failed[i], file))
+            return true;
+    }
+    return false;
+}
+
+void PutLe32(unsigned char* bytes, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint32_t Le32(const unsigned char* bytes)
+{
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// The system's version functions, as TaskRoll has always called them, on the
+// native file system (the 32-bit build reads System32 itself, not SysWOW64).
+SystemRead AskSystem(const char* path, std::vector<unsigned char>* block, DWORD* size)
+{
+    block->clear();
+    handles::NativeViewScope native;
+    DWORD handle = 0;
+    *size = GetFileVersionInfoSizeA(path, &handle);
+    if (*size == 0)
+        return SYSTEM_READ_NONE;
+    if (*size > VERSION_BLOCK_MAX_BYTES)
+        return SYSTEM_READ_TOO_LARGE;
+    // Zero-filled, so that no byte the system did not write can reach a record.
+    try {
+        block->assign(*size, 0);
+    } catch (...) {
+        return SYSTEM_READ_FAILED;
+    }
+    if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
+        block->clear();
+        return SYSTEM_READ_FAILED;
+    }
+    return SYSTEM_READ_DONE;
+}
+
+bool ReadAll(HANDLE input, void* buffer, DWORD bytes)
+{
+    unsigned char* at = static_cast<unsigned char*>(buffer);
+    while (bytes > 0) {
+        DWORD count = 0;
+        if (!ReadFile(input, at, bytes, &count, nullptr) || count == 0)
+            return false;
+        at += count;
+        bytes -= count;
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE output, const void* buffer, DWORD bytes)
+{
+    const unsigned char* at = static_cast<const unsigned char*>(buffer);
+    while (bytes > 0) {
+        DWORD count = 0;
+        if (!WriteFile(output, at, bytes, &count, nullptr) || count == 0)
+            return false;
+        at += count;
+        bytes -= count;
+    }
+    return true;
+}
+
+std::uint64_t ProcessorTime100ns(HANDLE process)
+{
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME& time) {
+        return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    };
+    return ticks(kernel) + ticks(user);
+}
+
+void StopWorker(Worker* worker)
+{
+    // Terminating is enough: closing the job would end it too, but only once
+    // every handle to the job is gone.
+    if (worker->process) {
+        TerminateProcess(worker->process.Get(), 1);
+        WaitForSingleObject(worker->process.Get(), 5000);
+    }
+    *worker = Worker();
+}
+
+// TaskRoll's end of a new pipe, and the worker's end in `client` (inheritable).
+// The pipe has one instance, and TaskRoll connects to it itself at once: no
+// other process can take the worker's place. A name that another process
+// holds already fails, and no worker is started.
+bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
+{
+    ReaderState& state = State();
+    // The name tells the run (its process id), the time and the pipe's number.
+    wchar_t name[64] = L"\\\\.\\pipe\\taskroll-versionreader-";
+    std::size_t at = std::wcslen(name);
+    for (DWORD part : {GetCurrentProcessId(), GetTickCount(), static_cast<DWORD>(++state.pipes)}) {
+        for (int shift = 28; shift >= 0; shift -= 4)
+            name[at++] = L"0123456789abcdef"[(part >> shift) & 0xF];
+        name[at++] = L'-';
+    }
+    name[at - 1] = L'\0';
+    worker->pipe.Reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                        PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, nullptr));
+    if (!worker->pipe)
+        return false;
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    client->Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    return static_cast<bool>(*client);
+}
+
+// A job that ends the worker with TaskRoll (its handle closes when TaskRoll
+// ends, however it ends), limits its memory, lets it start no process, and
+// ends it at an unhandled exception without an error report that would wait
+// for somebody to close it.
+bool CreateWorkerJob(Worker* worker)
+{
+    worker->job.Reset(CreateJobObjectW(nullptr, nullptr));
+    if (!worker->job)
+        return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                              JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
+                                              JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.BasicLimitInformation.ActiveProcessLimit = 1;
+    limits.ProcessMemoryLimit = WORKER_MEMORY_BYTES;
+    return SetInformationJobObject(worker->job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) != 0;
+}
+
+// Starts the worker with only its end of the pipe inherited, as its standard
+// input and output; suspended until it is in the job, so that it runs no
+// instruction outside it. 0, or the error that stopped it.
+DWORD StartWorker(Worker* worker)
+{
+    ReaderState& state = State();
+    std::wstring program = state.program;
+    if (program.empty()) {
+        program.assign(32768, L'\0');
+        DWORD length = GetModuleFileNameW(nullptr, &program[0], static_cast<DWORD>(program.size()));
+        if (length == 0 || length >= program.size())
+            return ERROR_FILENAME_EXCED_RANGE;
+        program.resize(length);
+    }
+    std::wstring commandLine = L"\"" + program + L"\" ";
+    for (const char* c = VERSION_READER_ARGUMENT; *c != '\0'; ++c)
+        commandLine += static_cast<wchar_t>(*c);
+
+    handles::FileHandle client;
+    if (!CreateWorkerJob(worker) || !CreateWorkerPipe(worker, &client))
+        return GetLastError();
+    worker->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!worker->done)
+        return GetLastError();
+
+    SIZE_T attributeBytes = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeBytes);
+    std::vector<unsigned char> attributeBuffer(attributeBytes);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
+    HANDLE inherited = client.Get();
+    if (attributeBytes == 0 || !InitializeProcThreadAttributeList(attributes, 1, 0, &attributeBytes))
+        return GetLastError();
+    DWORD error = 0;
+    if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof inherited,
+                                   nullptr, nullptr)) {
+        error = GetLastError();
+    } else {
+        STARTUPINFOEXW startup = {};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = client.Get();
+        startup.StartupInfo.hStdOutput = client.Get();
+        startup.StartupInfo.hStdError = nullptr;
+        startup.lpAttributeList = attributes;
+        PROCESS_INFORMATION started = {};
+        if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                            CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                            &startup.StartupInfo, &started)) {
+            error = GetLastError();
+        } else {
+            handles::ThreadHandle thread(started.hThread);
+            worker->process.Reset(started.hProcess);
+            if (!AssignProcessToJobObject(worker->job.Get(), worker->process.Get())) {
+                // Outside the job it could outlive TaskRoll: it never runs.
+                error = GetLastError();
+                TerminateProcess(worker->process.Get(), 1);
+            } else {
+                ResumeThread(thread.Get());
+                state.workerIds[state.starts % WORKER_IDS_MAX] = started.dwProcessId;
+                ++state.starts;
+            }
+        }
+    }
+    DeleteProcThreadAttributeList(attributes);
+    return error;
+}
+
+// Waits until the transfer that signals `done` completes. A worker that ends,
+// or passes a bound, ends the wait instead.
+Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
+{
+    HANDLE waits[2] = {worker->done.Get(), worker->process.Get()};
+    for (;;) {
+        DWORD left = deadline - GetTickCount();
+        if (static_cast<LONG>(left) <= 0)
+            return EXCHANGE_TOO_SLOW;
+        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS);
+        if (woke == WAIT_OBJECT_0)
+            return EXCHANGE_ANSWERED;
+        if (woke != WAIT_TIMEOUT)
+            return EXCHANGE_FAILED;  // the worker ended (or the wait itself failed)
+        if (ProcessorTime100ns(worker->process.Get()) >= static_cast<std::uint64_t>(processorMs) * 10000)
+            return EXCHANGE_FAILED;
+    }
+}
+
+// Moves `bytes` bytes to or from the worker before `deadline`. A transfer
+// that a bound or the worker's end cut short is cancelled, and waited for,
+// before its buffer may go.
+Exchange Transfer(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD deadline, DWORD processorMs)
+{
+    unsigned char* at = static_cast<unsigned char*>(buffer);
+    while (bytes > 0) {
+        OVERLAPPED transfer = {};
+        transfer.hEvent = worker->done.Get();
+        ResetEvent(transfer.hEvent);
+        BOOL started = write ? WriteFile(worker->pipe.Get(), at, bytes, nullptr, &transfer)
+                             : ReadFile(worker->pipe.Get(), at, bytes, nullptr, &transfer);
+        if (!started && GetLastError() != ERROR_IO_PENDING)
+            return EXCHANGE_FAILED;
+        Exchange outcome = WaitForTransfer(worker, deadline, processorMs);
+        if (outcome != EXCHANGE_ANSWERED)
+            CancelIoEx(worker->pipe.Get(), &transfer);
+        DWORD count = 0;
+        BOOL completed = GetOverlappedResult(worker->pipe.Get(), &transfer, &count, TRUE);
+        if (outcome != EXCHANGE_ANSWERED)
+            return outcome;
+        if (!completed || count == 0 || count > bytes)
+            return EXCHANGE_FAILED;
+        at += count;
+        bytes -= count;
+    }
+    return EXCHANGE_ANSWERED;
+}
+
+// One request and its answer, within `boundMs` of wall-clock time.
+Exchange AskWorker(Worker* worker, const char* path, DWORD boundMs, SystemRead* read,
+                   std::vector<unsigned char>* block)
+{
+    const DWORD processorMs = State().bounds.processorMs;
+    const DWORD deadline = GetTickCount() + boundMs;
+    std::string request(4, '\0');
+    request += path;
+    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(request.size() - 4));
+    Exchange outcome = Transfer(worker, true, &request[0], static_cast<DWORD>(request.size()), deadline, processorMs);
+    unsigned char header[8];
+    if (outcome == EXCHANGE_ANSWERED)
+        outcome = Transfer(worker, false, header, sizeof header, deadline, processorMs);
+    if (outcome != EXCHANGE_ANSWERED)
+        return outcome;
+    std::uint32_t answer = Le32(header);
+    std::uint32_t size = Le32(header + 4);
+    if (answer > SYSTEM_READ_DONE || (answer == SYSTEM_READ_DONE && (size == 0 || size > VERSION_BLOCK_MAX_BYTES)))
+        return EXCHANGE_FAILED;
+    *read = static_cast<SystemRead>(answer);
+    block->clear();
+    if (*read != SYSTEM_READ_DONE)
+        return EXCHANGE_ANSWERED;
+    try {
+        block->assign(size, 0);
+    } catch (...) {
+        return EXCHANGE_FAILED;
+    }
+    return Transfer(worker, false, block->data(), size, deadline, processorMs);
+}
+
+// The system asked in this process, once no worker can be had.
+SystemRead ReadHere(const char* path, std::vector<unsigned char>* block)
+{
+    DWORD size = 0;
+    return AskSystem(path, block, &size);
+}
+
+}  // namespace
+
+SystemRead ReadVersionBlock(const char* path, const FileIdentity& file, std::vector<unsigned char>* block)
+{
+    ReaderState& state = State();
+    block->clear();
+    if (EndedAWorker(file)) {
+        LogMessage("File '%s' ended the version reader process before; it is not read again", path);
+        return SYSTEM_READ_CRASHED;
+    }
+    if (state.unavailable)
+        return ReadHere(path, block);
+
+    SystemRead read = SYSTEM_READ_NONE;
+    const DWORD bounds[2] = {state.bounds.firstMs, state.bounds.retryMs};
+    for (DWORD boundMs : bounds) {
+        if (!state.worker.process) {
+            DWORD error = StartWorker(&state.worker);
+            if (error != 0) {
+                StopWorker(&state.worker);
+                state.unavailable = true;
+                LogMessage("The version reader process cannot be started (error %lu); version resources are read by "
+                           "TaskRoll itself",
+                           static_cast<unsigned long>(error));
+                return ReadHere(path, block);
+            }
+        }
+        Exchange outcome = AskWorker(&state.worker, path, boundMs, &read, block);
+        if (outcome == EXCHANGE_ANSWERED)
+            return read;
+        StopWorker(&state.worker);
+        if (outcome == EXCHANGE_FAILED)
+            break;
+    }
+    block->clear();
+    if (state.failedCount < FAILED_FILES_MAX)
+        state.failed[state.failedCount++] = file;
+    LogMessage("The version reader process ended or took too long on file '%s'", path);
+    return SYSTEM_READ_CRASHED;
+}
+
+bool IsVersionReaderProcess(DWORD processId)
+{
+    const ReaderState& state = State();
+    for (DWORD id : state.workerIds) {
+        if (id != 0 && id == processId)
+            return true;
+    }
+    return false;
+}
+
+bool ReadVersionRequest(HANDLE input, std::string* path)
+{
+    unsigned char length[4];
+    if (!ReadAll(input, length, sizeof length))
+        return false;
+    std::uint32_t bytes = Le32(length);
+    if (bytes == 0 || bytes > REQUEST_PATH_MAX_BYTES)
+        return false;
+    path->assign(bytes, '\0');
+    return ReadAll(input, &(*path)[0], bytes) && path->find('\0') == std::string::npos;
+}
+
+bool AnswerVersionRequest(HANDLE output, const std::string& path)
+{
+    std::vector<unsigned char> block;
+    DWORD size = 0;
+    SystemRead read = AskSystem(path.c_str(), &block, &size);
+    unsigned char header[8];
+    PutLe32(header, static_cast<std::uint32_t>(read));
+    PutLe32(header + 4, size);
+    return WriteAll(output, header, sizeof header) &&
+           (read != SYSTEM_READ_DONE || WriteAll(output, block.data(), static_cast<DWORD>(block.size())));
+}
+
+namespace {
+
+LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void EnterVersionReaderProcess()
+{
+    // A crash ends the worker at once: no error report, no debugger, nothing
+    // that waits for somebody (the job's own rule does the same on Windows;
+    // Wine would start its debugger). A missing disk asks nobody either.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(EndAtOnce);
+}
+
+int RunVersionReader()
+{
+    EnterVersionReaderProcess();
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string path;
+    while (ReadVersionRequest(input, &path) && AnswerVersionRequest(output, path)) {
+    }
+    return 0;
+}
+
+void UseVersionReader(const wchar_t* program, const VersionReaderBounds* bounds)
+{
+    ReaderState& state = State();
+    StopWorker(&state.worker);
+    state.unavailable = false;
+    state.program = program != nullptr ? program : L"";
+    if (bounds != nullptr)
+        state.bounds = *bounds;
+}
+
+unsigned VersionReaderStarts()
+{
+    return State().starts;
+}
+
+void StopVersionReader()
+{
+    ReaderState& state = State();
+    StopWorker(&state.worker);
+    state.failedCount = 0;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The system's version functions, asked in a worker process. Those functions
+// map the file their own way and trust what they find there, so a crafted
+// file can crash them or keep them busy for seconds. In a worker, such a file
+// ends or stalls only the worker: TaskRoll takes the file as damaged, starts
+// another worker for the next file, and the listing goes on.
+#include <windows.h>
+
+#include <vector>
+
+// The argument that makes TaskRoll the worker. No option of TaskRoll starts
+// with "/~", so no user command line can mean it by chance.
+constexpr char VERSION_READER_ARGUMENT[] = "/~versionreader";
+
+// The most that GetFileVersionInfoSizeA can ask for a file that passed the
+// check (a resource of 64 KiB at most): the resource, room for the ANSI copies
+// that the query function makes of an old 8-bit resource's texts, and a
+// signature. A larger answer did not come from a checked file.
+constexpr DWORD VERSION_BLOCK_MAX_BYTES = 4 * 0x10000 + 4;
+
+enum SystemRead {
+    SYSTEM_READ_NONE,       // the system found no version resource (or could not size it)
+    SYSTEM_READ_FAILED,     // it has one, but no memory for it or the read failed
+    SYSTEM_READ_TOO_LARGE,  // the system asked for more than VERSION_BLOCK_MAX_BYTES
+    SYSTEM_READ_DONE,       // `block` holds what the system wrote
+    SYSTEM_READ_CRASHED,    // the worker ended or took too long on this file, now or earlier in the run
+};
+
+// What the file system says a file is: the same file through every path and link.
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+};
+
+// Has the system read the version resource of the file at `path` (which must
+// stay the checked file while this runs: see versioninfo.cpp) into `block`,
+// in the worker, started at the first call of a run. Where no worker can be
+// started, the system is asked in this process, as before there were workers
+// (logged once).
+SystemRead ReadVersionBlock(const char* path, const FileIdentity& file, std::vector<unsigned char>* block);
+
+// True for a worker that this run started: the listing leaves it out, as it
+// leaves out TaskRoll's own process.
+bool IsVersionReaderProcess(DWORD processId);
+
+// The worker's main: answers the requests that arrive on standard input on
+// standard output, until the input ends. Its exit code is 0.
+int RunVersionReader();
