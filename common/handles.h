@@ -60,23 +60,36 @@ private:
 };
 
 // Closed by CloseHandle: processes, threads, files, file mappings, jobs,
-// events. OpenProcess and CreateFileMapping fail with null, CreateFile with INVALID_HANDLE_VALUE;
-// both count as nothing held, so `if (handle)` suits every opener. The value
-// of INVALID_HANDLE_VALUE is also the pseudo-handle of GetCurrentProcess,
-// which needs no closing and is never closed here.
+// events. OpenProcess and CreateFileMapping fail with null, CreateFile with
+// INVALID_HANDLE_VALUE; both count as nothing held, so `if (handle)` suits
+// every opener. The value of INVALID_HANDLE_VALUE is also the pseudo-handle of
+// GetCurrentProcess, which needs no closing and is never closed here. Each
+// kind of object has an owner type of its own, so that a file handle cannot be
+// passed where a process handle is wanted.
+template <typename Kind>
 struct KernelHandleTraits {
     using Value = HANDLE;
     static HANDLE Empty() { return nullptr; }
     static bool Holds(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
     static void Free(HANDLE handle) { CloseHandle(handle); }
 };
-using ProcessHandle = Owner<KernelHandleTraits>;
-using TokenHandle = Owner<KernelHandleTraits>;
-using FileHandle = Owner<KernelHandleTraits>;
-using MappingHandle = Owner<KernelHandleTraits>;
-using ThreadHandle = Owner<KernelHandleTraits>;
-using JobHandle = Owner<KernelHandleTraits>;
-using EventHandle = Owner<KernelHandleTraits>;
+using ProcessHandle = Owner<KernelHandleTraits<struct ProcessHandleKind>>;
+using ThreadHandle = Owner<KernelHandleTraits<struct ThreadHandleKind>>;
+using TokenHandle = Owner<KernelHandleTraits<struct TokenHandleKind>>;
+using FileHandle = Owner<KernelHandleTraits<struct FileHandleKind>>;
+using MappingHandle = Owner<KernelHandleTraits<struct MappingHandleKind>>;
+using JobHandle = Owner<KernelHandleTraits<struct JobHandleKind>>;
+using EventHandle = Owner<KernelHandleTraits<struct EventHandleKind>>;
+
+// Memory that the system allocated for its answer (a security descriptor, a
+// SID's text), given back with LocalFree.
+struct LocalMemoryTraits {
+    using Value = void*;
+    static void* Empty() { return nullptr; }
+    static bool Holds(void* memory) { return memory != nullptr; }
+    static void Free(void* memory) { LocalFree(memory); }
+};
+using LocalMemory = Owner<LocalMemoryTraits>;
 
 // A directory search from FindFirstFile (INVALID_HANDLE_VALUE on failure),
 // ended by FindClose.

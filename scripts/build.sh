@@ -16,18 +16,13 @@ for arch in x64 x86; do
     if [ "$what" = "all" ]; then
         cmake --build "$tree" -j 2
     else
-        targets=(--target TaskRoll)
-        [ -f webroster/CMakeLists.txt ] && targets+=(--target Webroster)
-        cmake --build "$tree" -j 2 "${targets[@]}"
+        cmake --build "$tree" -j 2 --target TaskRoll Webroster
     fi
     mkdir -p "dist/$arch"
     cp "$tree/bin/TaskRoll.exe" "dist/$arch/"
 done
-if [ -f build/x86/bin/Webroster.exe ]; then
-    cp build/x86/bin/Webroster.exe dist/x86/
-fi
+cp build/x86/bin/Webroster.exe dist/x86/
 # Checksums of what dist/ ships, paths relative to dist/: check them there with
 # `sha256sum -c SHA256SUMS`.
-programs=(x64/TaskRoll.exe x86/TaskRoll.exe)
-[ -f dist/x86/Webroster.exe ] && programs+=(x86/Webroster.exe)
+programs=(x64/TaskRoll.exe x86/TaskRoll.exe x86/Webroster.exe)
 (cd dist && sha256sum "${programs[@]}" >SHA256SUMS)

@@ -1,5 +1,6 @@
 #include "debuglog.h"
 
+#include "handles.h"
 #include "text.h"
 
 #include <windows.h>
@@ -12,7 +13,8 @@
 
 namespace {
 
-HANDLE s_logHandle = nullptr;
+// Closed by FreeLogFile, or at the latest when the program ends.
+handles::FileHandle s_log;
 bool s_logTried = false;
 
 constexpr unsigned LOG_NAME_SIZE = 261;
@@ -54,11 +56,10 @@ void InitLogFile()
 
     // Share read only: a second instance cannot write into the same log and
     // runs without one. OPEN_ALWAYS keeps what earlier runs wrote.
-    HANDLE handle = CreateFileA(logPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    s_log.Reset(CreateFileA(logPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!s_log)
         return;
-    s_logHandle = handle;
     LogBanner("\r\n\r\n\r\n\r\n\r\n===============");
     LogMessage("Logging started");
 }
@@ -71,7 +72,7 @@ namespace {
 // keeps its own line breaks.
 void WriteLogLine(bool keepLineBreaks, const char* format, va_list arguments)
 {
-    if (s_logHandle == nullptr)
+    if (!s_log)
         return;
     DWORD savedError = GetLastError();
 
@@ -93,10 +94,10 @@ void WriteLogLine(bool keepLineBreaks, const char* format, va_list arguments)
     }
     AppendBounded(line, LOG_TEXT_LIMIT + 3, "\r\n");
 
-    SetFilePointer(s_logHandle, 0, nullptr, FILE_END);
+    SetFilePointer(s_log.Get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(s_logHandle, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-    FlushFileBuffers(s_logHandle);
+    WriteFile(s_log.Get(), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    FlushFileBuffers(s_log.Get());
     // Callers read GetLastError after logging a failure; the write must not change it.
     SetLastError(savedError);
 }
@@ -121,20 +122,19 @@ void LogMessage(const char* format, ...)
 
 void FreeLogFile()
 {
-    if (s_logHandle == nullptr)
+    if (!s_log)
         return;
     LogTrace("FreeLogFile");
-    CloseHandle(s_logHandle);
-    s_logHandle = nullptr;
+    s_log.Reset();
 }
 
 bool IsLogOpen()
 {
-    return s_logHandle != nullptr;
+    return static_cast<bool>(s_log);
 }
 
 void LogTrace(const char* functionName)
 {
-    if (s_logHandle != nullptr)
+    if (s_log)
         LogMessage("(%lu) >>>> Function: %s", static_cast<unsigned long>(GetTickCount()), functionName);
 }

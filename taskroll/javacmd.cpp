@@ -39,15 +39,13 @@ void ReportUserNameError()
 bool IsOwnedBy(HANDLE file, PSID owner)
 {
     PSID fileOwner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    handles::LocalMemory descriptor;  // holds the owner SID too
     if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &fileOwner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
+                        descriptor.Receive()) != ERROR_SUCCESS)
         return false;
-    bool trusted = fileOwner != nullptr &&
-                   (EqualSid(fileOwner, owner) || IsWellKnownSid(fileOwner, WinLocalSystemSid) ||
-                    IsWellKnownSid(fileOwner, WinBuiltinAdministratorsSid));
-    LocalFree(descriptor);
-    return trusted;
+    return fileOwner != nullptr &&
+           (EqualSid(fileOwner, owner) || IsWellKnownSid(fileOwner, WinLocalSystemSid) ||
+            IsWellKnownSid(fileOwner, WinBuiltinAdministratorsSid));
 }
 
 // What was opened must be a file on disk, reached through no reparse point
@@ -132,11 +130,10 @@ bool GetProcessOwner(HANDLE process, Owner* owner)
 {
     if (!GetOwnerSid(process, owner->sid))
         return false;
-    char* text = nullptr;
-    if (!ConvertSidToStringSidA(owner->sid, &text))
+    handles::LocalMemory text;
+    if (!ConvertSidToStringSidA(owner->sid, reinterpret_cast<char**>(text.Receive())))
         return false;
-    bool found = CopyBounded(owner->sidText, sizeof owner->sidText, text);
-    LocalFree(text);
+    bool found = CopyBounded(owner->sidText, sizeof owner->sidText, static_cast<const char*>(text.Get()));
 
     // The account's name, which a virtual machine outside its owner's
     // profile would have named its directory after.

@@ -97,37 +97,34 @@ bool QueryImagePath(HANDLE process, wchar_t* path)
 // is read only when the kernel cannot tell, with the log lines it always had.
 DWORD FindExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path)
 {
-    DWORD error = 0;
     process->Reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!*process) {
-        error = FailureCode();
+        DWORD error = FailureCode();
         LogMessage("OpenProcess failed");
-    } else if (QueryImagePath(process->Get(), path)) {
-        return 0;
-    } else {
-        HMODULE modules[MAX_MODULES] = {};
-        DWORD moduleBytes = 0;
-        if (!EnumProcessModules(process->Get(), modules, sizeof modules, &moduleBytes) ||
-            moduleBytes < sizeof(HMODULE)) {
-            error = FailureCode();
-            LogMessage("EnumProcessModules failed");
-        } else if (GetModuleFileNameExW(process->Get(), modules[0], path, PATH_BUFFER_SIZE) != 0) {
-            return 0;  // the first module is the process's executable
-        } else {
-            // The kernel's record was asked for first and failed already.
-            error = FailureCode();
-            LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
-            return error;
-        }
-    }
-    // Without the right to read its memory (another user's process, a service,
-    // a protected process) or its modules (a 64-bit process seen from the
-    // 32-bit build), a process still tells its image path to a handle with
-    // limited access; the handle already open has that access.
-    LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
-    if (!*process)
+        // Without the right to read its memory (another user's process, a
+        // service, a protected process), a process still tells its image path
+        // to a handle with limited access.
+        LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
         process->Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    return *process && QueryImagePath(process->Get(), path) ? 0 : error;
+        return *process && QueryImagePath(process->Get(), path) ? 0 : error;
+    }
+    if (QueryImagePath(process->Get(), path))
+        return 0;
+    HMODULE modules[MAX_MODULES] = {};
+    DWORD moduleBytes = 0;
+    if (!EnumProcessModules(process->Get(), modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
+        DWORD error = FailureCode();
+        LogMessage("EnumProcessModules failed");
+        return error;
+    }
+    if (GetModuleFileNameExW(process->Get(), modules[0], path, PATH_BUFFER_SIZE) != 0)
+        return 0;  // the first module is the process's executable
+    // The kernel's record was asked on this handle already; a handle of its
+    // own, with limited access, is the one try left.
+    DWORD error = FailureCode();
+    LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
+    handles::ProcessHandle limited(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    return limited && QueryImagePath(limited.Get(), path) ? 0 : error;
 }
 
 // The runtime's error number for a failed open, as fopen would have set it,
