@@ -694,7 +694,7 @@ int wmain(int argc, wchar_t* argv[])
     const double extra = Median(craftedTaskRoll.milliseconds) - Median(plainTaskRoll.milliseconds);
     check(ReadFileBytes(craftedTaskRoll.Dir() + L"\\processes.dat") == Narrow(crafted) + "\t\tunknown_description$\r\n",
           "7: the crafted module was described by the default");
-    notes.push_back(Format("7: the crafted module costs %.1f ms more than the plain program (goal: at most 1000 ms): %s",
+    notes.push_back(Format("7: the crafted module costs %+.1f ms against the plain program (goal: at most +1000 ms): %s",
                            extra, extra <= 1000 ? "MET" : "MISSED"));
     for (const Contender& contender : all) {
         if (contender.failures > 0)
