@@ -358,9 +358,9 @@ std::uint32_t AppendAt(std::string& file, const std::string& bytes, std::size_t 
     return static_cast<std::uint32_t>(file.size() - bytes.size());
 }
 
-std::string RawOfRoot(const std::string& file, const ResourceWay& way)
+std::string RawOfRoot(const std::string& f, const ResourceWay& w)
 {
-    return file.substr(Dword32(file, way.rootSection + 20), Dword32(file, way.rootSection + 16));
+    return f.substr(Dword32(f, w.rootSection + 20), Dword32(f, w.rootSection + 16));
 }
 
 // The resource section's raw data moved to 0x1F0 to 0x1FC bytes past a
@@ -370,7 +370,7 @@ void MoveOffTheUnit(std::string& file, const ResourceWay& way, bool treeBelow)
 {
     std::string below = RawOfRoot(file, way);
     for (char& c : below)
-        c = treeBelow ? c : static_cast<char>((*way.rng)());
+        c = treeBelow ? c : static_cast<char>((*way.rng)());  // noise
     const std::size_t skew = 0x1F0 + 4 * ((*way.rng)() % 4);
     below.resize(skew);
     PutDword32(file, way.rootSection + 20, AppendAt(file, below + RawOfRoot(file, way)) + skew);
@@ -414,14 +414,12 @@ void AddWideTree(std::string& file, const ResourceWay& way)
 
 }  // namespace
 
-// Files whose headers or resource directory point outside themselves, or
-// whose image as the loader maps it holds another tree than the raw file (or
-// gigabytes of zeros), in both layouts that the system's version functions
-// read (PE32 or PE32+ as this build is, and 16-bit NE), listed and, where they
-// can run, running: the run ends normally, each damaged file is described by
-// the default and logged, and the intact files beside them keep their
-// descriptions. (A 16-bit program cannot run here, nor can an image that the
-// loader cannot map, so those files are only listed.)
+// Files whose headers or resource directory point outside themselves, in both
+// layouts that the system's version functions read (PE32 or PE32+ as this
+// build is, and 16-bit NE), listed and, where they can run, running: the run
+// ends normally, each damaged file is described by the default and logged,
+// and the intact files beside them keep their descriptions. (A 16-bit program
+// cannot run here, nor can an image the loader cannot map: only listed.)
 TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
 {
     // ne16.exe: resource table at 0x80 (shift), type block at 0x82, its one name entry at 0x8A.
@@ -449,27 +447,19 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
          [](std::string& f, const ResourceWay& w) { MoveOffTheUnit(f, w, false); }},
         {"resource section's offset off 0x200, a valid tree at the offset rounded down", false,
          [](std::string& f, const ResourceWay& w) { MoveOffTheUnit(f, w, true); }},
-        {"version resource in the raw tail past the virtual size", false,
-         [](std::string& f, const ResourceWay& w) {
+        {"version resource in the raw tail past the virtual size", false, [](std::string& f, const ResourceWay& w) {
              PutDword32(f, w.rootSection + 8, Dword32(f, w.dataEntry) - Dword32(f, w.rootSection + 12) +
                                                   (*w.rng)() % Dword32(f, w.dataEntry + 4));
          }},
-        {"a later section mapped over the resource section", false,
-         [](std::string& f, const ResourceWay& w) {
+        {"a later section mapped over the resource section", false, [](std::string& f, const ResourceWay& w) {
              AddSection(f, w, Dword32(f, w.rootSection + 12), Dword32(f, w.rootSection + 8), RawOfRoot(f, w));
          }},
-        {"section alignment below a page: the file mapped flat", false,
-         [](std::string& f, const ResourceWay& w) {
-             PutDword32(f, w.optional + 32, 0x200u << (*w.rng)() % 3);
-             PutDword32(f, w.optional + 36, Dword32(f, w.optional + 32));
-         },
-         false},
-        {"virtual size and image size 0xFFFFF000", false,
-         [](std::string& f, const ResourceWay& w) {
-             PutDword32(f, w.table + 40 * (w.sections - 1) + 8, 0xFFFFF000u);
-             PutDword32(f, w.optional + 56, 0xFFFFF000u);
-         },
-         false},
+        {"section alignment below a page: the file mapped flat", false, [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.optional + 32, 0x200u << (*w.rng)() % 3), PutDword32(f, w.optional + 36, 0x200);
+         }, false},
+        {"virtual size and image size 0xFFFFF000", false, [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.table + 40 * (w.sections - 1) + 8, ~0xFFFu), PutDword32(f, w.optional + 56, ~0xFFFu);
+         }, false},
         {"63 type entries of 1024 languages, data entries 4 KiB apart", false, AddWideTree},
         {"NE entry of length 0", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8C, 0); }},
         {"NE entry past the file", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8A, 0xFFF0); }},
