@@ -8,9 +8,15 @@
 // A version resource is at most 64 KiB: its root node's length is 16 bits.
 constexpr std::uint32_t VERSION_RESOURCE_MAX_BYTES = 0x10000;
 
+// The check reads the file in windows of this size, each starting at a
+// multiple of it (the last one cut at the end of the file), and at most this
+// many of them whatever the file: a few hundred KiB of system reads at most.
+constexpr std::uint32_t VERSION_CHECK_WINDOW_BYTES = 4096;
+constexpr std::uint32_t VERSION_CHECK_READ_BUDGET = 32;
+
 // Bounded reads of the file being checked. `read` copies `bytes` bytes at
-// `offset` into `buffer` and is asked only for bytes below `size`; false when
-// they cannot all be read.
+// `offset` into `buffer` and is asked only for bytes below `size`, one window
+// at a time; false when they cannot all be read.
 struct FileBytes {
     std::uint64_t size = 0;
     bool (*read)(void* context, std::uint64_t offset, void* buffer, std::size_t bytes) = nullptr;
@@ -25,7 +31,11 @@ enum ResourceCheck {
 
 // Follows the headers and the resource directory to every version resource
 // that the system could take (all languages, every duplicate entry), and
-// checks that each lies inside the file and inside its section's raw data
-// and is 1 byte to 64 KiB long. Reads at most the headers, the directories on
-// the way and the data entries; never the resource itself.
+// checks that each lies inside the file and inside the part of its section
+// that the image maps from the file, and is 1 byte to 64 KiB long; a layout
+// whose image the check cannot tell from the file (sections that overlap or
+// lie off their alignment, an image far larger than the file) is damaged.
+// Reads at most the headers, the directories on the way and the data
+// entries, never the resource itself; a file that needs more windows than
+// the budget is damaged.
 ResourceCheck CheckVersionResourcePath(const FileBytes& file);

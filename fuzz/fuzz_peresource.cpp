@@ -1,8 +1,10 @@
-// The PE/NE check: it reads only inside the file, gives the same verdict
-// twice, and a file it passes is one whose way to the version resource, as
-// the system's version functions follow it (first section holding an RVA, a
-// binary search for each id, the first language when none is preferred), lies
-// inside the file with a resource of 1 byte to 64 KiB.
+// The PE/NE check: it reads only inside the file, in whole windows and a
+// bounded number of them, gives the same verdict twice, and a file it passes
+// is one whose way to the version resource, as the system's version functions
+// follow it (a binary search for each id, the first language when none is
+// preferred), lies inside the file with a resource of 1 byte to 64 KiB, the
+// same bytes whether an RVA is read through the image mapping or through the
+// first section of the raw file that holds it.
 #include "fuzzcheck.h"
 #include "peresource.h"
 
@@ -22,6 +24,7 @@ bool ReadFromFile(void* context, std::uint64_t offset, void* buffer, std::size_t
 {
     File* file = static_cast<File*>(context);
     FUZZ_CHECK(offset <= file->bytes.size() && bytes <= file->bytes.size() - offset);
+    FUZZ_CHECK(offset % VERSION_CHECK_WINDOW_BYTES == 0 && bytes <= VERSION_CHECK_WINDOW_BYTES);
     file->read += bytes;
     std::memcpy(buffer, file->bytes.data() + offset, bytes);
     return !file->failing;
@@ -36,9 +39,10 @@ std::uint32_t Get(const File& file, std::uint64_t at, int bytes)
     return value;
 }
 
-// The file offset of `rva` by the first section whose raw data holds it.
-bool Translate(const File& file, std::uint64_t table, std::uint32_t sections, std::uint32_t rva, std::uint64_t* at,
-               std::uint64_t* room)
+// The file offset of `rva` by the first section whose raw data holds it, as a
+// reader of the raw file finds it.
+bool TranslateRaw(const File& file, std::uint64_t table, std::uint32_t sections, std::uint32_t rva,
+                  std::uint64_t* at, std::uint64_t* room)
 {
     for (std::uint32_t i = 0; i < sections; ++i) {
         std::uint32_t va = Get(file, table + 40 * i + 12, 4), raw = Get(file, table + 40 * i + 16, 4);
@@ -49,6 +53,49 @@ bool Translate(const File& file, std::uint64_t table, std::uint32_t sections, st
         }
     }
     return false;
+}
+
+// The file offset of `rva` in the image the loader maps: flat below a page's
+// alignment, cut at the image size; else the last section whose pages hold it
+// (a later one mapped over an earlier), from its offset rounded down to 0x200,
+// and only inside the raw data within the virtual size (the rest is zeros).
+bool TranslateImage(const File& file, std::uint64_t optional, std::uint64_t table, std::uint32_t sections,
+                    std::uint32_t rva, std::uint64_t* at, std::uint64_t* room)
+{
+    const std::uint64_t alignment = Get(file, optional + 32, 4), image = Get(file, optional + 56, 4);
+    if (alignment < 0x1000) {
+        const std::uint64_t end = image < file.bytes.size() ? image : file.bytes.size();
+        *at = rva;
+        *room = rva < end ? end - rva : 0;
+        return rva < end;
+    }
+    bool found = false;
+    for (std::uint32_t i = 0; i < sections; ++i) {
+        const std::uint64_t header = table + 40 * i;
+        std::uint64_t virtualSize = Get(file, header + 8, 4), va = Get(file, header + 12, 4);
+        const std::uint64_t raw = Get(file, header + 16, 4);
+        virtualSize = virtualSize != 0 ? virtualSize : raw;
+        if (rva < va || rva - va >= ((virtualSize + alignment - 1) & ~(alignment - 1)))
+            continue;
+        const std::uint64_t mapped = virtualSize < raw ? virtualSize : raw;
+        found = rva - va < mapped;
+        *at = (Get(file, header + 20, 4) & ~0x1FFu) + (rva - va);
+        *room = found ? mapped - (rva - va) : 0;
+    }
+    return found;
+}
+
+// Both ways to the file offset of `rva` agree; the room is what both leave.
+bool Translate(const File& file, std::uint64_t optional, std::uint64_t table, std::uint32_t sections,
+               std::uint32_t rva, std::uint64_t* at, std::uint64_t* room)
+{
+    std::uint64_t imageAt = 0, imageRoom = 0;
+    if (!TranslateRaw(file, table, sections, rva, at, room) ||
+        !TranslateImage(file, optional, table, sections, rva, &imageAt, &imageRoom))
+        return false;
+    FUZZ_CHECK(imageAt == *at);
+    *room = imageRoom < *room ? imageRoom : *room;
+    return true;
 }
 
 // Reads of the resource tree, which the system makes inside the section that
@@ -116,13 +163,14 @@ void FollowAsTheSystem(const File& file)
             return;
         }
     }
-    std::uint32_t optional = Get(file, header + 20, 2), sections = Get(file, header + 6, 2);
-    std::uint64_t directory = header + 24 + (Get(file, header + 24, 2) == 0x10B ? 112 : 128);
+    std::uint32_t optionalSize = Get(file, header + 20, 2), sections = Get(file, header + 6, 2);
+    const std::uint64_t optional = header + 24;
+    std::uint64_t directory = optional + (Get(file, optional, 2) == 0x10B ? 112 : 128);
     std::uint32_t rva = Get(file, directory, 4);
     if (rva == 0 && Get(file, directory + 4, 4) == 0)
         return;
-    std::uint64_t table = header + 24 + optional, root = 0, room = 0, level = 0, language = 0;
-    FUZZ_CHECK(Translate(file, table, sections, rva, &root, &room));
+    std::uint64_t table = header + 24 + optionalSize, root = 0, room = 0, level = 0, language = 0;
+    FUZZ_CHECK(Translate(file, optional, table, sections, rva, &root, &room));
     const Tree tree = {file, root, room};
     if (!FindById(tree, root, 16, &level) || !FindById(tree, level, 1, &language))
         return;
@@ -132,7 +180,7 @@ void FollowAsTheSystem(const File& file)
     std::uint32_t size = tree.Get(entry + 4, 4);
     std::uint64_t data = 0;
     FUZZ_CHECK(size >= 1 && size <= VERSION_RESOURCE_MAX_BYTES);
-    FUZZ_CHECK(Translate(file, table, sections, tree.Get(entry, 4), &data, &room) && size <= room);
+    FUZZ_CHECK(Translate(file, optional, table, sections, tree.Get(entry, 4), &data, &room) && size <= room);
     Get(file, data + size - 1, 1);
 }
 
@@ -147,8 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes.read = ReadFromFile;
     bytes.context = &file;
     ResourceCheck check = CheckVersionResourcePath(bytes);
-    // A bounded number of bytes whatever the file: the entry budget times an entry's bytes, and the headers.
-    FUZZ_CHECK(file.read <= 65536u * 24 + 0x10000 + 96 * 40 + 4096);
+    // A bounded number of bytes whatever the file.
+    FUZZ_CHECK(file.read <= VERSION_CHECK_READ_BUDGET * VERSION_CHECK_WINDOW_BYTES);
     FUZZ_CHECK(CheckVersionResourcePath(bytes) == check);
     if (check == RESOURCE_PATH_INTACT)
         FollowAsTheSystem(file);

@@ -23,39 +23,21 @@
 
 namespace {
 
-constexpr std::size_t READ_WINDOW_BYTES = 4096;
-
-// Bounded reads through one window of the file: the headers, and the
-// directory entries that lie close together, cost one read each.
+// The check's reads: it asks for whole windows of the file, a fixed number of
+// them (peresource.h), and keeps them itself.
 struct FileWindow {
     HANDLE file = INVALID_HANDLE_VALUE;
-    std::uint64_t start = 0;
-    DWORD bytes = 0;
-    unsigned char data[READ_WINDOW_BYTES];
 };
 
 bool ReadWindowed(void* context, std::uint64_t offset, void* buffer, std::size_t bytes)
 {
     FileWindow* window = static_cast<FileWindow*>(context);
-    unsigned char* out = static_cast<unsigned char*>(buffer);
-    while (bytes > 0) {
-        if (offset < window->start || offset - window->start >= window->bytes) {
-            OVERLAPPED at = {};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            window->start = offset;
-            window->bytes = 0;
-            if (!ReadFile(window->file, window->data, READ_WINDOW_BYTES, &window->bytes, &at) || window->bytes == 0)
-                return false;
-        }
-        std::size_t from = static_cast<std::size_t>(offset - window->start);
-        std::size_t count = std::min<std::size_t>(bytes, window->bytes - from);
-        std::memcpy(out, window->data + from, count);
-        out += count;
-        offset += count;
-        bytes -= count;
-    }
-    return true;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    return bytes <= VERSION_CHECK_WINDOW_BYTES &&
+           ReadFile(window->file, buffer, static_cast<DWORD>(bytes), &read, &at) && read == bytes;
 }
 
 VersionTree TreeOf(const VersionResource& resource)

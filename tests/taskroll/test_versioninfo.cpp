@@ -377,21 +377,27 @@ void PutDword32(std::string& bytes, std::size_t at, std::uint32_t value)
 }
 
 // File offsets of the way to a PE fixture's version resource: the resource
-// data directory and, at each level of the tree, the entry that is followed.
+// data directory and, at each level of the tree, the entry that is followed;
+// the headers that lay out the image (rootSection: the header of the section
+// holding the tree); and the seeded generator that crafted layouts draw from.
 struct ResourceWay {
-    std::size_t directory, nameEntry, languageEntry, dataEntry;
+    std::size_t directory, nameEntry, languageEntry, dataEntry, optional, sections, table, rootSection;
+    std::mt19937* rng;
 };
 
 ResourceWay FindWay(const std::string& file)
 {
     const std::size_t pe = Dword32(file, 0x3C);
     ResourceWay way;
+    way.optional = pe + 24;
+    way.sections = Word16(file, pe + 6);
+    way.table = way.optional + Word16(file, pe + 20);
     way.directory = pe + 24 + (Word16(file, pe + 24) == 0x10B ? 112 : 128);
     const std::uint32_t rva = Dword32(file, way.directory);
     std::size_t root = 0;
-    for (std::size_t s = pe + 24 + Word16(file, pe + 20); root == 0; s += 40) {
+    for (std::size_t s = way.table; root == 0; s += 40) {
         if (rva >= Dword32(file, s + 12) && rva - Dword32(file, s + 12) < Dword32(file, s + 16))
-            root = Dword32(file, s + 20) + rva - Dword32(file, s + 12);
+            root = Dword32(file, (way.rootSection = s) + 20) + rva - Dword32(file, s + 12);
     }
     const auto entry = [&](std::size_t directory, unsigned id) {  // id 0: the first entry
         std::size_t at = root + directory + 16;
@@ -406,6 +412,68 @@ ResourceWay FindWay(const std::string& file)
     return way;
 }
 
+// Appends `bytes` at the next multiple of 0x200 plus `skew`; returns where.
+std::uint32_t AppendAt(std::string& file, const std::string& bytes, std::size_t skew = 0)
+{
+    file.resize(((file.size() + 0x1FF) & ~std::size_t{0x1FF}) + skew, '\0');
+    file += bytes;
+    return static_cast<std::uint32_t>(file.size() - bytes.size());
+}
+
+std::string RawOfRoot(const std::string& f, const ResourceWay& w)
+{
+    return f.substr(Dword32(f, w.rootSection + 20), Dword32(f, w.rootSection + 16));
+}
+
+// The resource section's raw data moved to 0x1F0 to 0x1FC bytes past a
+// multiple of 0x200, the loader's rounded-down offset holding the same tree
+// (a valid tree the check never read) or noise.
+void MoveOffTheUnit(std::string& file, const ResourceWay& way, bool treeBelow)
+{
+    std::string below = RawOfRoot(file, way);
+    for (char& c : below)
+        c = treeBelow ? c : static_cast<char>((*way.rng)());  // noise
+    const std::size_t skew = 0x1F0 + 4 * ((*way.rng)() % 4);
+    below.resize(skew);
+    PutDword32(file, way.rootSection + 20, AppendAt(file, below + RawOfRoot(file, way)) + skew);
+}
+
+// A section after the last one (the headers have room for one), `raw` behind the file.
+void AddSection(std::string& file, const ResourceWay& way, std::uint32_t va, std::uint32_t size, const std::string& raw)
+{
+    const std::size_t header = way.table + 40 * way.sections;
+    const std::uint32_t fields[] = {size, va, static_cast<std::uint32_t>(raw.size()), AppendAt(file, raw)};
+    for (std::size_t i = 0; i < 4; ++i)
+        PutDword32(file, header + 8 + 4 * i, fields[i]);
+    PutDword32(file, header + 36, 0x40000040);  // initialised data, readable
+    PutWord16(file, way.optional - 18, static_cast<unsigned>(way.sections + 1));
+}
+
+// A new resource tree at the end of the image: 63 type entries of version
+// lead to one name of 1024 languages, whose data entries lie 4 KiB apart and
+// each give the fixture's version resource.
+void AddWideTree(std::string& file, const ResourceWay& way)
+{
+    const std::uint32_t va = Dword32(file, way.optional + 56), names = 16 + 8 * 63, languages = names + 24;
+    const std::uint32_t entries = 0x3000, data = entries + 0x1000 * 1024;
+    std::string tree(data, '\0');
+    tree += file.substr(Dword32(file, way.dataEntry) - Dword32(file, way.rootSection + 12) +
+                            Dword32(file, way.rootSection + 20), Dword32(file, way.dataEntry + 4));
+    PutWord16(tree, 14, 63);
+    for (std::uint32_t i = 0; i < 63; ++i)
+        PutDword32(tree, 16 + 8 * i, 16), PutDword32(tree, 20 + 8 * i, 0x80000000u | names);
+    PutWord16(tree, names + 14, 1);
+    PutDword32(tree, names + 16, 1), PutDword32(tree, names + 20, 0x80000000u | languages);
+    PutWord16(tree, languages + 14, 1024);
+    for (std::uint32_t i = 0, at = entries; i < 1024; ++i, at += 0x1000) {
+        PutDword32(tree, languages + 16 + 8 * i, (*way.rng)() & 0xFFFF), PutDword32(tree, languages + 20 + 8 * i, at);
+        PutDword32(tree, at, va + data), PutDword32(tree, at + 4, Dword32(file, way.dataEntry + 4));
+    }
+    AddSection(file, way, va, static_cast<std::uint32_t>(tree.size()), tree);
+    PutDword32(file, way.directory, va);
+    PutDword32(file, way.optional + 56, (va + static_cast<std::uint32_t>(tree.size()) + 0xFFF) & ~0xFFFu);
+}
+
 }  // namespace
 
 // Files whose headers or resource directory point outside themselves, in both
@@ -413,7 +481,7 @@ ResourceWay FindWay(const std::string& file)
 // build is, and 16-bit NE), listed and, where they can run, running: the run
 // ends normally, each damaged file is described by the default and logged,
 // and the intact files beside them keep their descriptions. (A 16-bit program
-// cannot run here, so the NE files are only listed.)
+// cannot run here, nor can an image the loader cannot map: only listed.)
 TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
 {
     // ne16.exe: resource table at 0x80 (shift), type block at 0x82, its one name entry at 0x8A.
@@ -421,6 +489,7 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
         const char* what;
         bool ne;
         void (*damage)(std::string& file, const ResourceWay& way);
+        bool runs = true;
     } rows[] = {
         {"data entry size 0x10000, past the file", false,
          [](std::string& f, const ResourceWay& w) { PutDword32(f, w.dataEntry + 4, 0x10000); }},
@@ -436,6 +505,24 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
          [](std::string& f, const ResourceWay& w) { PutDword32(f, w.nameEntry + 4, 0x80000000); }},
         {"header cut inside the optional header", false,
          [](std::string& f, const ResourceWay&) { f.resize(Dword32(f, 0x3C) + 60); }},
+        {"resource section's offset off 0x200, noise at the offset rounded down", false,
+         [](std::string& f, const ResourceWay& w) { MoveOffTheUnit(f, w, false); }},
+        {"resource section's offset off 0x200, a valid tree at the offset rounded down", false,
+         [](std::string& f, const ResourceWay& w) { MoveOffTheUnit(f, w, true); }},
+        {"version resource in the raw tail past the virtual size", false, [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.rootSection + 8, Dword32(f, w.dataEntry) - Dword32(f, w.rootSection + 12) +
+                                                  (*w.rng)() % Dword32(f, w.dataEntry + 4));
+         }},
+        {"a later section mapped over the resource section", false, [](std::string& f, const ResourceWay& w) {
+             AddSection(f, w, Dword32(f, w.rootSection + 12), Dword32(f, w.rootSection + 8), RawOfRoot(f, w));
+         }},
+        {"section alignment below a page: the file mapped flat", false, [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.optional + 32, 0x200u << (*w.rng)() % 3), PutDword32(f, w.optional + 36, 0x200);
+         }, false},
+        {"virtual size and image size 0xFFFFF000", false, [](std::string& f, const ResourceWay& w) {
+             PutDword32(f, w.table + 40 * (w.sections - 1) + 8, ~0xFFFu), PutDword32(f, w.optional + 56, ~0xFFFu);
+         }, false},
+        {"63 type entries of 1024 languages, data entries 4 KiB apart", false, AddWideTree},
         {"NE entry of length 0", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8C, 0); }},
         {"NE entry past the file", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x8A, 0xFFF0); }},
         {"NE type count past the table", true, [](std::string& f, const ResourceWay&) { PutWord16(f, 0x84, 0x7FFF); }},
@@ -444,7 +531,9 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
     const std::string pe = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
     const std::string ne = testkit::ReadBytes(testkit::Sibling(L"ne16.exe"));
     ASSERT_FALSE(pe.empty() || ne.empty());
-    const ResourceWay way = FindWay(pe);
+    std::mt19937 rng(20240917);
+    ResourceWay way = FindWay(pe);
+    way.rng = &rng;
     rig::Rig rig;
     std::string list, expected, running;
     std::vector<std::wstring> runnable;
@@ -463,7 +552,7 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
                                      "$\r\n";
             list += testkit::Narrow(path) + "\r\n";
             expected += line;
-            if (!layoutNe && file.size() == pe.size()) {
+            if (!layoutNe && (intact || rows[i].runs) && file.size() >= pe.size()) {
                 runnable.push_back(path);
                 running += line;
             }

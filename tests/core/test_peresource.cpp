@@ -1,0 +1,39 @@
+// The PE check over the fuzz seeds: real modules pass within a couple of
+// reads; layouts whose image differs from the raw file, and a tree whose data
+// entries lie 4 KiB apart (within the language limit), are refused, the
+// latter once the read budget is spent.
+#include "peresource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+TEST(PeResource, SeedLayouts)
+{
+    const std::string source = __FILE__, seeds = source.substr(0, source.rfind("tests")) + "fuzz/corpus/peresource/";
+    const struct {
+        const char* name;
+        ResourceCheck expected;
+        std::uint32_t reads;
+    } rows[] = {{"fx_order1_x64.exe", RESOURCE_PATH_INTACT, 2}, {"syswow64_lz32.dll", RESOURCE_PATH_INTACT, 2},
+                {"offset_off_unit.exe", RESOURCE_PATH_DAMAGED, 1}, {"section_over_resources.exe", RESOURCE_PATH_DAMAGED, 1},
+                {"spread_entries.exe", RESOURCE_PATH_DAMAGED, VERSION_CHECK_READ_BUDGET}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ifstream in(seeds + row.name, std::ios::binary);
+        struct Read {
+            std::string bytes;
+            std::uint32_t count;
+        } read = {std::string(std::istreambuf_iterator<char>(in), {}), 0};
+        ASSERT_FALSE(read.bytes.empty());
+        FileBytes file{read.bytes.size(), [](void* context, std::uint64_t at, void* out, std::size_t bytes) {
+                           Read* r = static_cast<Read*>(context);
+                           return ++r->count, std::memcpy(out, r->bytes.data() + at, bytes) != nullptr;
+                       }, &read};
+        EXPECT_EQ(CheckVersionResourcePath(file), row.expected);
+        EXPECT_EQ(read.count, row.reads);
+    }
+}
