@@ -31,6 +31,9 @@ constexpr std::uint32_t REQUEST_PATH_MAX_BYTES = 65536;
 // machine full of crafted files, and those beyond it are merely tried again.
 constexpr std::size_t FAILED_FILES_MAX = 256;
 constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
+// An answer: the outcome and the block's size, 4 little-endian bytes each,
+// then the block for SYSTEM_READ_DONE.
+constexpr DWORD ANSWER_HEADER_BYTES = 8;
 // The ids of the workers of a run, kept so that the listing never describes
 // one (a worker may get the id of a process that ended since the enumeration).
 // A run that starts more workers than this has met that many crafted files.
@@ -57,6 +60,7 @@ struct ReaderState {
     unsigned starts = 0;
     unsigned pipes = 0;
     DWORD workerIds[WORKER_IDS_MAX] = {};
+    std::vector<unsigned char> answer;  // allocated once, at the first request
     FileIdentity failed[FAILED_FILES_MAX];
     std::size_t failedCount = 0;
 };
@@ -298,64 +302,80 @@ Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
     }
 }
 
-// Moves `bytes` bytes to or from the worker before `deadline`. A transfer
-// that a bound or the worker's end cut short is cancelled, and waited for,
-// before its buffer may go.
-Exchange Transfer(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD deadline, DWORD processorMs)
+// One transfer on the worker's pipe, of at most `bytes` and at least one,
+// finished before `deadline`. A transfer that a bound or the worker's end cut
+// short is cancelled, and waited for, before its buffer may go.
+Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD* moved, DWORD deadline,
+                      DWORD processorMs)
 {
-    unsigned char* at = static_cast<unsigned char*>(buffer);
-    while (bytes > 0) {
-        OVERLAPPED transfer = {};
-        transfer.hEvent = worker->done.Get();
-        ResetEvent(transfer.hEvent);
-        BOOL started = write ? WriteFile(worker->pipe.Get(), at, bytes, nullptr, &transfer)
-                             : ReadFile(worker->pipe.Get(), at, bytes, nullptr, &transfer);
-        if (!started && GetLastError() != ERROR_IO_PENDING)
-            return EXCHANGE_FAILED;
-        Exchange outcome = WaitForTransfer(worker, deadline, processorMs);
-        if (outcome != EXCHANGE_ANSWERED)
-            CancelIoEx(worker->pipe.Get(), &transfer);
-        DWORD count = 0;
-        BOOL completed = GetOverlappedResult(worker->pipe.Get(), &transfer, &count, TRUE);
-        if (outcome != EXCHANGE_ANSWERED)
-            return outcome;
-        if (!completed || count == 0 || count > bytes)
-            return EXCHANGE_FAILED;
-        at += count;
-        bytes -= count;
-    }
-    return EXCHANGE_ANSWERED;
+    // The system clears the event as the transfer starts.
+    OVERLAPPED transfer = {};
+    transfer.hEvent = worker->done.Get();
+    BOOL started = write ? WriteFile(worker->pipe.Get(), buffer, bytes, nullptr, &transfer)
+                         : ReadFile(worker->pipe.Get(), buffer, bytes, nullptr, &transfer);
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return EXCHANGE_FAILED;
+    Exchange outcome = started ? EXCHANGE_ANSWERED : WaitForTransfer(worker, deadline, processorMs);
+    if (outcome != EXCHANGE_ANSWERED)
+        CancelIoEx(worker->pipe.Get(), &transfer);
+    *moved = 0;
+    BOOL completed = GetOverlappedResult(worker->pipe.Get(), &transfer, moved, TRUE);
+    if (outcome != EXCHANGE_ANSWERED)
+        return outcome;
+    return completed && *moved > 0 && *moved <= bytes ? EXCHANGE_ANSWERED : EXCHANGE_FAILED;
 }
 
-// One request and its answer, within `boundMs` of wall-clock time.
+// One request and its answer, within `boundMs` of wall-clock time. The answer
+// arrives in the run's one answer buffer, usually in one transfer.
 Exchange AskWorker(Worker* worker, const char* path, DWORD boundMs, SystemRead* read,
                    std::vector<unsigned char>* block)
 {
+    std::vector<unsigned char>& answer = State().answer;
     const DWORD processorMs = State().bounds.processorMs;
     const DWORD deadline = GetTickCount() + boundMs;
     std::string request(4, '\0');
-    request += path;
-    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(request.size() - 4));
-    Exchange outcome = Transfer(worker, true, &request[0], static_cast<DWORD>(request.size()), deadline, processorMs);
-    unsigned char header[8];
-    if (outcome == EXCHANGE_ANSWERED)
-        outcome = Transfer(worker, false, header, sizeof header, deadline, processorMs);
-    if (outcome != EXCHANGE_ANSWERED)
-        return outcome;
-    std::uint32_t answer = Le32(header);
-    std::uint32_t size = Le32(header + 4);
-    if (answer > SYSTEM_READ_DONE || (answer == SYSTEM_READ_DONE && (size == 0 || size > VERSION_BLOCK_MAX_BYTES)))
-        return EXCHANGE_FAILED;
-    *read = static_cast<SystemRead>(answer);
-    block->clear();
-    if (*read != SYSTEM_READ_DONE)
-        return EXCHANGE_ANSWERED;
     try {
-        block->assign(size, 0);
+        request += path;
+        answer.resize(ANSWER_HEADER_BYTES + VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
         return EXCHANGE_FAILED;
     }
-    return Transfer(worker, false, block->data(), size, deadline, processorMs);
+    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(request.size() - 4));
+    for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
+        Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
+                                        deadline, processorMs);
+        if (outcome != EXCHANGE_ANSWERED)
+            return outcome;
+    }
+    DWORD have = 0;
+    DWORD total = ANSWER_HEADER_BYTES;
+    while (have < total) {
+        // Until the header is in, the room is the largest answer; a worker
+        // that sends more than its header announced is answering nonsense.
+        DWORD room = static_cast<DWORD>(have < ANSWER_HEADER_BYTES ? answer.size() : total) - have;
+        DWORD moved = 0;
+        Exchange outcome = TransferSome(worker, false, answer.data() + have, room, &moved, deadline, processorMs);
+        if (outcome != EXCHANGE_ANSWERED)
+            return outcome;
+        have += moved;
+        if (have >= ANSWER_HEADER_BYTES && total == ANSWER_HEADER_BYTES) {
+            std::uint32_t outcomeCode = Le32(answer.data());
+            std::uint32_t size = Le32(answer.data() + 4);
+            if (outcomeCode > SYSTEM_READ_DONE ||
+                (outcomeCode == SYSTEM_READ_DONE && (size == 0 || size > VERSION_BLOCK_MAX_BYTES)))
+                return EXCHANGE_FAILED;
+            *read = static_cast<SystemRead>(outcomeCode);
+            total += *read == SYSTEM_READ_DONE ? size : 0;
+        }
+    }
+    if (have != total)
+        return EXCHANGE_FAILED;
+    try {
+        block->assign(answer.begin() + ANSWER_HEADER_BYTES, answer.begin() + total);
+    } catch (...) {
+        return EXCHANGE_FAILED;
+    }
+    return EXCHANGE_ANSWERED;
 }
 
 // The system asked in this process, once no worker can be had.
@@ -433,11 +453,12 @@ bool AnswerVersionRequest(HANDLE output, const std::string& path)
     std::vector<unsigned char> block;
     DWORD size = 0;
     SystemRead read = AskSystem(path.c_str(), &block, &size);
-    unsigned char header[8];
-    PutLe32(header, static_cast<std::uint32_t>(read));
-    PutLe32(header + 4, size);
-    return WriteAll(output, header, sizeof header) &&
-           (read != SYSTEM_READ_DONE || WriteAll(output, block.data(), static_cast<DWORD>(block.size())));
+    // One write, so that TaskRoll usually has the answer in one read.
+    std::vector<unsigned char> answer(ANSWER_HEADER_BYTES);
+    PutLe32(answer.data(), static_cast<std::uint32_t>(read));
+    PutLe32(answer.data() + 4, size);
+    answer.insert(answer.end(), block.begin(), block.end());
+    return WriteAll(output, answer.data(), static_cast<DWORD>(answer.size()));
 }
 
 namespace {
