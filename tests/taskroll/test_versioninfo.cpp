@@ -3,6 +3,7 @@
 // itself for the whole run).
 #include "rig.h"
 #include "debuglog.h"
+#include "handles.h"
 #include "settings.h"
 #include "versioninfo.h"
 #include "versionreader_internal.h"
@@ -165,6 +166,41 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     EXPECT_NE(NewLogLines().find("The version reader process cannot be started (error 3)"), std::string::npos);
     StopVersionReader();
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
+}
+
+// The system's own programs and libraries, in both of its directories, all
+// pass the check: none loses its description to it. (tasklist.exe is left
+// out: it is the other process lister of the system.)
+TEST(VersionInfo, SystemFilesPassTheCheck)
+{
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    std::string list;
+    std::size_t files = 0;
+    for (const wchar_t* folder : {L"\\system32\\", L"\\syswow64\\"}) {
+        for (const wchar_t* pattern : {L"*.exe", L"*.dll"}) {
+            const std::wstring directory = windows + std::wstring(folder);
+            handles::NativeViewScope native;  // System32 as TaskRoll reads it, in both builds
+            WIN32_FIND_DATAW found;
+            HANDLE search = FindFirstFileW((directory + pattern).c_str(), &found);
+            for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found) != 0) {
+                if (_wcsicmp(found.cFileName, L"tasklist.exe") == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    continue;
+                list += testkit::Narrow(directory + found.cFileName) + "\r\n";
+                ++files;
+            }
+            if (search != INVALID_HANDLE_VALUE)
+                FindClose(search);
+        }
+    }
+    ASSERT_GT(files, 100u);
+    rig::Rig rig;
+    testkit::WriteBytes(rig.dir / L"list.txt", list);
+    rig.Run(L"/debuglog /file:list.txt");
+    EXPECT_EQ(rig::Lines(rig.Read(L"processes.dat")).size(), files);
+    const std::string log = rig.Read(L"taskroll.log");
+    const std::size_t damaged = log.find("Damaged version resource");
+    EXPECT_EQ(damaged, std::string::npos) << log.substr(damaged == std::string::npos ? 0 : damaged, 200);
 }
 
 TEST(VersionInfo, FormatStringCutsAtSizeMinusOne)
