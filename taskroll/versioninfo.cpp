@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "knownfiles.h"
 #include "peresource.h"
 #include "settings.h"
 #include "text.h"
@@ -104,7 +105,7 @@ struct PinnedFile {
     handles::FileHandle file;
     std::vector<handles::FileHandle> directories;
     std::string path;  // what the system is given
-    FileIdentity identity;
+    FileFacts facts;
 };
 
 // The ANSI form of the handle's final path, with its "\\?\" taken off where
@@ -150,14 +151,65 @@ void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>*
     }
 }
 
+// What the open handle tells of its file; all zero when it tells nothing.
+FileFacts FactsOf(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    FileFacts facts;
+    if (!GetFileInformationByHandle(file, &info))
+        return facts;
+    const auto wide = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
+    facts.volume = info.dwVolumeSerialNumber;
+    facts.index = wide(info.nFileIndexHigh, info.nFileIndexLow);
+    facts.size = wide(info.nFileSizeHigh, info.nFileSizeLow);
+    facts.lastWrite = wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    return facts;
+}
+
+// The resources this run has read, by file: a machine runs dozens of
+// processes of one program, and a list names the same programs again and
+// again, and a file seen before is neither checked nor read again. A few
+// thousand distinct files are more than a machine runs; past that, files are
+// read afresh. Each keeps only the bytes that its string walk may use.
+constexpr std::size_t KNOWN_FILES_MAX = 4096;
+
+KnownFiles<VersionResource>& KnownResources()
+{
+    static KnownFiles<VersionResource> known(KNOWN_FILES_MAX);
+    return known;
+}
+
+bool ReuseKnownResource(const FileFacts& facts, VersionResource* resource)
+{
+    const VersionResource* known = KnownResources().Find(facts);
+    if (known == nullptr)
+        return false;
+    try {
+        *resource = *known;
+    } catch (...) {
+        *resource = VersionResource();
+        return false;  // out of memory: read afresh
+    }
+    return true;
+}
+
+void RememberResource(const FileFacts& facts, const VersionResource& resource)
+{
+    try {
+        VersionResource kept = resource;
+        kept.block.resize(std::min(kept.block.size(), kept.length));
+        kept.block.shrink_to_fit();
+        KnownResources().Add(facts, std::move(kept));
+    } catch (...) {
+        // Out of memory: the file is merely read again if it comes again.
+    }
+}
+
 // Pins the file open in `pinned->file` for the system's read; `path` is what
 // TaskRoll opened it by, given to the system where the final path cannot be
 // had in the code page.
 void PinFile(const char* path, PinnedFile* pinned)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(pinned->file.Get(), &info))
-        pinned->identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
     std::wstring wide;
     pinned->path = FinalPathOf(pinned->file.Get(), &wide);
     if (pinned->path.empty()) {
@@ -174,7 +226,7 @@ void PinFile(const char* path, PinnedFile* pinned)
 // The resource as the system reads it from a file that passed the check.
 void ReadCheckedResource(const PinnedFile& pinned, VersionResource* resource)
 {
-    switch (ReadVersionBlock(pinned.path.c_str(), pinned.identity, &resource->block)) {
+    switch (ReadVersionBlock(pinned.path.c_str(), pinned.facts, &resource->block)) {
     case SYSTEM_READ_NONE:
         return;
     case SYSTEM_READ_FAILED:
@@ -228,6 +280,13 @@ void ReadVersionResource(const char* path, VersionResource* resource)
         CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!pinned.file)
         return;
+    pinned.facts = FactsOf(pinned.file.Get());
+    if (ReuseKnownResource(pinned.facts, resource)) {
+        LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
+        if (resource->damaged)
+            LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
+        return;
+    }
     FileWindow window;
     window.file = pinned.file.Get();
     LARGE_INTEGER size = {};
@@ -247,6 +306,7 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     }
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
+    RememberResource(pinned.facts, *resource);
 }
 
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,

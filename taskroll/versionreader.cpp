@@ -61,29 +61,13 @@ struct ReaderState {
     unsigned pipes = 0;
     DWORD workerIds[WORKER_IDS_MAX] = {};
     std::vector<unsigned char> answer;  // allocated once, at the first request
-    FileIdentity failed[FAILED_FILES_MAX];
-    std::size_t failedCount = 0;
+    KnownFiles<bool> failed{FAILED_FILES_MAX};
 };
 
 ReaderState& State()
 {
     static ReaderState state;
     return state;
-}
-
-bool SameFile(const FileIdentity& a, const FileIdentity& b)
-{
-    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
-}
-
-bool EndedAWorker(const FileIdentity& file)
-{
-    const ReaderState& state = State();
-    for (std::size_t i = 0; i < state.failedCount; ++i) {
-        if (SameFile(state.failed[i], file))
-            return true;
-    }
-    return false;
 }
 
 void PutLe32(unsigned char* bytes, std::uint32_t value)
@@ -387,11 +371,11 @@ SystemRead ReadHere(const char* path, std::vector<unsigned char>* block)
 
 }  // namespace
 
-SystemRead ReadVersionBlock(const char* path, const FileIdentity& file, std::vector<unsigned char>* block)
+SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector<unsigned char>* block)
 {
     ReaderState& state = State();
     block->clear();
-    if (EndedAWorker(file)) {
+    if (state.failed.Find(file) != nullptr) {
         LogMessage("File '%s' ended the version reader process before; it is not read again", path);
         return SYSTEM_READ_CRASHED;
     }
@@ -420,8 +404,11 @@ SystemRead ReadVersionBlock(const char* path, const FileIdentity& file, std::vec
             break;
     }
     block->clear();
-    if (state.failedCount < FAILED_FILES_MAX)
-        state.failed[state.failedCount++] = file;
+    try {
+        state.failed.Add(file, true);
+    } catch (...) {
+        // Out of memory: the file may be tried again, nothing worse.
+    }
     LogMessage("The version reader process ended or took too long on file '%s'", path);
     return SYSTEM_READ_CRASHED;
 }
@@ -510,5 +497,5 @@ void StopVersionReader()
 {
     ReaderState& state = State();
     StopWorker(&state.worker);
-    state.failedCount = 0;
+    state.failed = KnownFiles<bool>(FAILED_FILES_MAX);
 }

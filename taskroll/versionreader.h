@@ -4,6 +4,8 @@
 // file can crash them or keep them busy for seconds. In a worker, such a file
 // ends or stalls only the worker: TaskRoll takes the file as damaged, starts
 // another worker for the next file, and the listing goes on.
+#include "knownfiles.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -26,19 +28,12 @@ enum SystemRead {
     SYSTEM_READ_CRASHED,    // the worker ended or took too long on this file, now or earlier in the run
 };
 
-// What the file system says a file is: the same file through every path and link.
-struct FileIdentity {
-    DWORD volume = 0;
-    DWORD indexHigh = 0;
-    DWORD indexLow = 0;
-};
-
 // Has the system read the version resource of the file at `path` (which must
 // stay the checked file while this runs: see versioninfo.cpp) into `block`,
 // in the worker, started at the first call of a run. Where no worker can be
 // started, the system is asked in this process, as before there were workers
 // (logged once).
-SystemRead ReadVersionBlock(const char* path, const FileIdentity& file, std::vector<unsigned char>* block);
+SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector<unsigned char>* block);
 
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.

@@ -82,6 +82,7 @@ TEST(VersionInfo, StringSelection)
         VersionResource resource;
         ReadVersionResource(path.c_str(), &resource);
         EXPECT_FALSE(resource.damaged);
+        NewLogLines();  // a file read before says so; only the string's own lines are compared
         int result = GetVersionInfo(c.name, output, path.c_str(), resource, fallback);
         EXPECT_EQ(result != 0, c.found);
         ASSERT_LT(strnlen(output, sizeof output), sizeof output);
