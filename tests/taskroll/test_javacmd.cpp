@@ -247,37 +247,6 @@ TEST(JavaCommand, RecordOfJavawProcess)
     }
 }
 
-// A file cut down between its size query and its mapping gives a view shorter
-// than the size first read, and nothing past the view may be read. The view
-// here is one page, followed by a page that faults on any access.
-TEST(JavaCommand, ViewShorterThanReportedSize)
-{
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    const std::size_t page = system.dwPageSize;
-    char* view = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_NE(view, nullptr);
-    DWORD previous = 0;
-    ASSERT_TRUE(VirtualProtect(view + page, page, PAGE_NOACCESS, &previous));
-    const struct {
-        std::string tail;  // the last bytes of the view
-        int code;
-        std::string value;
-    } cases[] = {
-        {"javaCommand\0Main to the end of the view"s, 0, "Main to the end of the view"},
-        {"javaCommand\0"s, -7, ""},
-        {"javaComm"s, -6, ""},
-    };
-    for (const auto& c : cases) {
-        std::memset(view, 'x', page);
-        std::memcpy(view + page - c.tail.size(), c.tail.data(), c.tail.size());
-        std::string value = "untouched";
-        EXPECT_EQ(FindPerfDataValue(view, page, static_cast<int>(2 * page + 100), "javaCommand", value), c.code);
-        EXPECT_BYTES(c.code == 0 ? c.value : "untouched", value);
-    }
-    VirtualFree(view, 0, MEM_RELEASE);
-}
-
 // Registry values are the user's own text: what they name must be known and lead where it reads.
 TEST(JavaCommand, OwnerDirectoryText)
 {
