@@ -247,30 +247,6 @@ TEST(JavaCommand, RecordOfJavawProcess)
     }
 }
 
-// Registry values are the user's own text: what they name must be known and lead where it reads.
-TEST(JavaCommand, OwnerDirectoryText)
-{
-    const KnownVariable known[] = {{"USERPROFILE", "C:\\Users\\a"}};
-    const struct {
-        std::string text, expanded;  // empty: refused
-        bool plain, inside;          // inside C:\Users\a
-    } cases[] = {
-        {"%userprofile%\\Temp", "C:\\Users\\a\\Temp", true, true},
-        {"C:\\Users\\ab 50% off", "C:\\Users\\ab 50% off", true, false},
-        {"%TMPDIR%\\x", "", false, false},
-        {"%USERPROFILE%\\..\\b", "C:\\Users\\a\\..\\b", false, true},
-        {"\\\\server\\share", "\\\\server\\share", false, false},
-        {"C:\\Users\\a\\t:stream", "C:\\Users\\a\\t:stream", false, true},
-    };
-    for (const auto& c : cases) {
-        std::string expanded;
-        EXPECT_EQ(ExpandKnownVariables(c.text, known, 1, &expanded), !c.expanded.empty()) << c.text;
-        EXPECT_EQ(c.expanded.empty() ? "" : expanded, c.expanded);
-        EXPECT_EQ(IsPlainLocalPath(c.expanded), c.plain) << c.text;
-        EXPECT_EQ(IsInsideDirectory(c.expanded, "C:\\Users\\A"), c.inside) << c.text;
-    }
-}
-
 // Where TaskRoll runs with a TEMP other than the virtual machine's, the file is
 // found in the places of the process's owner, and only there. What Wine cannot
 // show: every process there has one owner, the test's user, so the case of a
