@@ -138,24 +138,7 @@ std::string CurrentDirectory()
 // take an old processes.dat for this run's result.
 int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = OUTPUT_OPEN_FAILED)
 {
-    static const char* const causes[] = {
-        "",
-        "the current directory is too long for the output file path",
-        "cannot create the icons directory",
-        "cannot open the output file",
-        "cannot write the output file",
-        "cannot enumerate the running processes; the output file is left empty",
-    };
-    // An existing processes.dat that may stand for another file is not
-    // written; the line names which kind of link it is.
-    static const char* const refusals[] = {
-        "",
-        "the output file is a link (a reparse point) and is not written",
-        "the output file has other hard links and is not written",
-    };
-    const char* cause = failure == RUN_OUTPUT_NOT_OPENED && refusal != OUTPUT_OPEN_FAILED ? refusals[refusal]
-                                                                                           : causes[failure];
-    std::fprintf(stderr, "TaskRoll: %s: %s\n", cause, path.c_str());
+    std::fprintf(stderr, "TaskRoll: %s: %s\n", RunFailureCause(failure, refusal), path.c_str());
     return failure;
 }
 
