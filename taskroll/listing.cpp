@@ -212,7 +212,8 @@ void replaceAllDelims(char* record)
 
 void AssembleRecord(char* record, const char* firstField, const char* description)
 {
-    AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_fieldDelimiter, description, AnsiLeadBytes());
+    AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_settings.fieldDelimiter, description,
+                       AnsiLeadBytes());
 }
 
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)
