@@ -37,7 +37,6 @@ TEST(OwnerText, OwnerDirectoryText)
         {"C:\\Users\\a\\Aux .d", "C:\\Users\\a\\Aux .d", false, true, ""},
         {"C:\\Users\\a\\COM10", "C:\\Users\\a\\COM10", true, true, "C:\\Users\\a\\COM10"},
         {"C:\\Users\\a\\nulled", "C:\\Users\\a\\nulled", true, true, "C:\\Users\\a\\nulled"},
-        {"C:\\Users\\ab", "C:\\Users\\ab", true, false, "C:\\Users\\ab"},
         {"%USERPROFILE%\\Temp\\\\", "C:\\Users\\a\\Temp\\\\", false, true, "C:\\Users\\a\\Temp"},
         {"C:\\\\", "C:\\\\", false, false, "C:\\"},
     };
