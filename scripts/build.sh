@@ -6,13 +6,10 @@ cd "$(dirname "$0")/.."
 what="${1:-release}"
 export MAKEFLAGS=--no-print-directory
 
-declare -A toolchain=([x64]=x86_64 [x86]=i686)
+. scripts/configure.sh
 for arch in x64 x86; do
     tree="build/$arch"
-    # Configured every time (quick): a tree made before a program directory
-    # existed then learns of it.
-    cmake --no-warn-unused-cli -S . -B "$tree" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-${toolchain[$arch]}.cmake" >/dev/null
+    configure_tree "$tree" "$arch"
     if [ "$what" = "all" ]; then
         cmake --build "$tree" -j 2
     else

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "ownertext.h"
 #include "settings.h"
 #include "text.h"
 
@@ -9,7 +10,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,13 +96,6 @@ int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& 
                              value);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The owner of a process: its token's user, and what the system records of it.
 struct Owner {
     BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -177,14 +170,9 @@ std::string RegistryDirectory(HKEY root, const std::string& keyPath, const char*
 {
     std::string text;
     bool expandable = false;
-    if (!ReadRegistryText(root, keyPath, name, &text, &expandable))
-        return std::string();
-    std::string directory = text;
-    if (expandable && !ExpandKnownVariables(text, variables.data(), variables.size(), &directory))
-        return std::string();
-    while (directory.size() > 3 && directory.back() == '\\')
-        directory.pop_back();
-    if (!IsPlainLocalPath(directory))
+    std::string directory;
+    if (!ReadRegistryText(root, keyPath, name, &text, &expandable) ||
+        !OwnerDirectoryFromText(text, expandable, variables.data(), variables.size(), &directory))
         return std::string();
     UINT drive = GetDriveTypeA(directory.substr(0, 3).c_str());
     if (drive != DRIVE_FIXED && drive != DRIVE_RAMDISK)
@@ -391,54 +379,4 @@ void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value)
 {
     return ReadPerfDataFile(filePath, key.c_str(), value, nullptr);
-}
-
-bool ExpandKnownVariables(const std::string& text, const KnownVariable* variables, std::size_t count,
-                          std::string* expanded)
-{
-    std::string result;
-    std::size_t at = 0;
-    for (std::size_t open; (open = text.find('%', at)) != std::string::npos;) {
-        std::size_t close = text.find('%', open + 1);
-        if (close == std::string::npos)
-            break;
-        result += text.substr(at, open - at);
-        const std::string name = text.substr(open + 1, close - open - 1);
-        const KnownVariable* known = nullptr;
-        for (std::size_t i = 0; i < count && known == nullptr; ++i)
-            known = EqualNoCase(name, variables[i].name) ? &variables[i] : nullptr;
-        if (known == nullptr || known->value.empty())
-            return false;
-        result += known->value;
-        at = close + 1;
-    }
-    result += text.substr(at);
-    *expanded = result;
-    return true;
-}
-
-bool IsPlainLocalPath(const std::string& path)
-{
-    if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || path[2] != '\\')
-        return false;
-    if (path.find_first_of(":/", 2) != std::string::npos)
-        return false;
-    std::size_t start = 3;
-    while (start < path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        // An empty component (two backslashes) or one the system would trim.
-        if (end == start || path[end - 1] == '.' || path[end - 1] == ' ')
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-bool IsInsideDirectory(const std::string& path, const std::string& directory)
-{
-    if (directory.empty() || path.size() < directory.size() || !EqualNoCase(path.substr(0, directory.size()), directory))
-        return false;
-    return path.size() == directory.size() || directory.back() == '\\' || path[directory.size()] == '\\';
 }

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <string>
 
 // The largest file searched for the command. Real performance-data files are
@@ -32,21 +31,3 @@ std::string GetPerfDataDir();
 // -6 key not found, -7 nothing follows the key's name,
 // -8 not a plain disk file (a pipe, a device, a directory, a reparse point).
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value);
-
-// A variable that an owner's registry value may name, with the owner's value.
-struct KnownVariable {
-    const char* name;
-    std::string value;
-};
-// Expands each %NAME% of `text`, the name compared without regard to ASCII
-// case, from `variables`. False when the text names a variable that is not
-// among them: its value for the owner is not known here, and TaskRoll's own
-// would be a guess. A '%' without a closing one stays as it is.
-bool ExpandKnownVariables(const std::string& text, const KnownVariable* variables, std::size_t count,
-                          std::string* expanded);
-// True for a local absolute path "X:\...", with no "." or ".." component, no
-// component ending in a dot or a space (which the system would drop), no
-// stream name and no forward slash: a path whose text tells where it leads.
-bool IsPlainLocalPath(const std::string& path);
-// True when `path` is `directory` or lies below it (ASCII case ignored).
-bool IsInsideDirectory(const std::string& path, const std::string& directory);

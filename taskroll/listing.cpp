@@ -158,30 +158,36 @@ int OpenErrorNumber(DWORD error)
 // planted link: a run as SYSTEM in a directory that users can write to would
 // otherwise truncate whatever a symbolic link, a junction or a hard link of
 // that name leads to. The open does not follow a reparse point, and the
-// checks are made on the handle itself, so nothing can be swapped in between;
+// verdict is made on what the handle itself tells, so nothing can be swapped
+// in between;
 // only then is the file truncated and handed to a text-mode stream, which
 // writes each "\n" as CR LF as before.
 FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
 {
-    *refusal = OUTPUT_OPEN_FAILED;
     handles::FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) {
-        errno = OpenErrorNumber(GetLastError());
-        return nullptr;
+    DWORD error = GetLastError();
+    OutputFileFacts facts = {};
+    facts.opened = static_cast<bool>(file);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (facts.opened) {
+        facts.described = GetFileInformationByHandle(file.Get(), &info) != 0;
+        // A file that opens but cannot be told is refused as fopen refuses access.
+        error = facts.described ? GetLastError() : ERROR_ACCESS_DENIED;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    bool known = GetFileInformationByHandle(file.Get(), &info) != 0;
-    if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        *refusal = OUTPUT_IS_REPARSE_POINT;
-    else if (known && info.nNumberOfLinks > 1)
-        *refusal = OUTPUT_HAS_LINKS;
-    // Only a file that holds something is cut: a device such as NUL has no
-    // length to set and is written as fopen would write it.
-    bool truncated = known && *refusal == OUTPUT_OPEN_FAILED &&
-                     ((info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) || SetEndOfFile(file.Get()));
-    if (!truncated) {
-        errno = OpenErrorNumber(known ? GetLastError() : ERROR_ACCESS_DENIED);
+    if (facts.described) {
+        facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        facts.links = info.nNumberOfLinks;
+        facts.holdsBytes = info.nFileSizeHigh != 0 || info.nFileSizeLow != 0;
+    }
+    OutputVerdict verdict = JudgeOutputFile(facts);
+    *refusal = verdict.refusal;
+    if (verdict.failure == RUN_LISTED && verdict.truncate && !SetEndOfFile(file.Get())) {
+        error = GetLastError();
+        verdict.failure = RUN_OUTPUT_NOT_OPENED;
+    }
+    if (verdict.failure != RUN_LISTED) {
+        errno = OpenErrorNumber(error);
         return nullptr;
     }
     int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_TEXT);
@@ -204,7 +210,8 @@ void replaceAllDelims(char* record)
 
 void AssembleRecord(char* record, const char* firstField, const char* description)
 {
-    AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_fieldDelimiter, description, AnsiLeadBytes());
+    AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_settings.fieldDelimiter, description,
+                       AnsiLeadBytes());
 }
 
 int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)

@@ -1,26 +1,11 @@
 #pragma once
 // The listing: one process record per running process, written to processes.dat.
+#include "outputfile.h"
+
 #include <windows.h>
 
 #include <cstddef>
 #include <vector>
-
-// Why a run produced no listing, which is also TaskRoll's exit code; 0 when it did.
-enum RunFailure {
-    RUN_LISTED = 0,
-    RUN_CURRENT_DIRECTORY_TOO_LONG = 1,
-    RUN_ICONS_DIRECTORY_FAILED = 2,
-    RUN_OUTPUT_NOT_OPENED = 3,
-    RUN_OUTPUT_NOT_WRITTEN = 4,
-    RUN_ENUMERATION_FAILED = 5,
-};
-
-// Why the output file was not opened (RUN_OUTPUT_NOT_OPENED).
-enum OutputRefusal {
-    OUTPUT_OPEN_FAILED,       // the open itself failed (a directory, no access)
-    OUTPUT_IS_REPARSE_POINT,  // a symbolic link or another reparse point: its target is not written
-    OUTPUT_HAS_LINKS,         // a file with other hard links, which writing it would change too
-};
 
 // Writes the listing to `outputPath`. RUN_LISTED when it was written, even if
 // single processes could not be read (they are logged); otherwise what made

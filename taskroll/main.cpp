@@ -1,6 +1,6 @@
 // TaskRoll: writes one record per running process to processes.dat in the
-// current directory. The driver reads the options, prepares the paths and
-// hands the record buffer to the listing.
+// current directory. The driver reads the options into the run's settings,
+// acts on them, prepares the paths and hands the record buffer to the listing.
 #include "debuglog.h"
 #include "listing.h"
 #include "namelist.h"
@@ -19,14 +19,6 @@
 
 namespace {
 
-constexpr std::size_t DELIMITER_VALUE_SIZE = 10;
-
-const char* s_delimiterName = "TAB";
-int s_iconFlag = 0;
-bool s_privilegeFlag = false;
-
-char s_delimiterValue[DELIMITER_VALUE_SIZE];
-char s_inputPath[PATH_BUFFER_SIZE];
 char s_iconsPath[PATH_BUFFER_SIZE];
 char s_outputPath[PATH_BUFFER_SIZE];
 char s_record[RECORD_BUFFER_SIZE];
@@ -42,73 +34,24 @@ void ShowUsage()
     std::printf("\t{input file} is the full pathname of an input file\n");
 }
 
-// Takes the value after `prefix` when the argument starts with it and the value
-// is neither empty nor too long for the destination; otherwise leaves the
-// destination unchanged.
-bool ExtractParamValue(const char* argument, const char* prefix, char* destination, std::size_t destinationSize)
+// Acts on the options as they were read: the log opens where "/debuglog"
+// came, and shows the reading as it always has. False when the run ends here
+// (after the usage text).
+bool ActOnOptions()
 {
-    LogTrace("ExtractParamValue");
-    std::size_t prefixLength = std::strlen(prefix);
-    if (std::strncmp(argument, prefix, prefixLength) != 0)
+    if (g_settings.debugLog)
+        InitLogFile();
+    for (unsigned i = 0; i < g_settings.loggedValueTests; ++i)
+        LogTrace("ExtractParamValue");
+    if (g_settings.showUsage) {
+        ShowUsage();
         return false;
-    const char* value = argument + prefixLength;
-    std::size_t valueLength = std::strlen(value);
-    if (valueLength == 0 || valueLength >= destinationSize)
-        return false;
-    std::memcpy(destination, value, valueLength + 1);
-    return true;
-}
-
-// "SEMIC" and "COMMA" choose their delimiter; any other value, the same words
-// in lower case included, chooses the tab.
-void SelectDelimiter(const char* value)
-{
-    struct Delimiter {
-        const char* name;
-        const char* byte;
-    };
-    static const Delimiter choices[] = {{"SEMIC", ";"}, {"COMMA", ","}, {"TAB", "\t"}};
-    const Delimiter* chosen = &choices[2];
-    for (const Delimiter& choice : choices) {
-        if (std::strcmp(value, choice.name) == 0) {
-            chosen = &choice;
-            break;
-        }
     }
-    CopyBounded(g_fieldDelimiter, sizeof g_fieldDelimiter, chosen->byte);
-    s_delimiterName = chosen->name;
-}
-
-// Reads the options in order. False when the run ends here (after the usage text).
-bool ReadOptions(int argc, char* argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (std::strcmp(argument, "/?") == 0) {
-            ShowUsage();
-            return false;
-        }
-        // "/debuglog" and "/icon" also go through the two value tests below,
-        // which they fail; the log shows their trace lines.
-        if (std::strcmp(argument, "/debuglog") == 0)
-            InitLogFile();
-        if (std::strcmp(argument, "/icon") == 0)
-            s_iconFlag = 1;
-        if (std::strcmp(argument, "/setpriv") == 0) {
-            s_privilegeFlag = true;
-            continue;
-        }
-        if (ExtractParamValue(argument, "/delim:", s_delimiterValue, sizeof s_delimiterValue)) {
-            SelectDelimiter(s_delimiterValue);
-            continue;
-        }
-        ExtractParamValue(argument, "/file:", s_inputPath, sizeof s_inputPath);
-    }
-    LogMessage("Delimeter is set to '%s'", s_delimiterName);
-    LogMessage("Extracting process names from file: %s", s_inputPath);
+    LogMessage("Delimeter is set to '%s'", g_settings.delimiterName);
+    LogMessage("Extracting process names from file: %s", g_settings.inputPath);
     // Also without /file:, so that the log tells that no list was read.
-    GetTaskRollFromFile(s_inputPath);
-    if (s_privilegeFlag)
+    GetTaskRollFromFile(g_settings.inputPath);
+    if (g_settings.setPrivilege)
         SetPrivileges();
     return true;
 }
@@ -139,24 +82,7 @@ std::string CurrentDirectory()
 // take an old processes.dat for this run's result.
 int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = OUTPUT_OPEN_FAILED)
 {
-    static const char* const causes[] = {
-        "",
-        "the current directory is too long for the output file path",
-        "cannot create the icons directory",
-        "cannot open the output file",
-        "cannot write the output file",
-        "cannot enumerate the running processes; the output file is left empty",
-    };
-    // An existing processes.dat that may stand for another file is not
-    // written; the line names which kind of link it is.
-    static const char* const refusals[] = {
-        "",
-        "the output file is a link (a reparse point) and is not written",
-        "the output file has other hard links and is not written",
-    };
-    const char* cause = failure == RUN_OUTPUT_NOT_OPENED && refusal != OUTPUT_OPEN_FAILED ? refusals[refusal]
-                                                                                           : causes[failure];
-    std::fprintf(stderr, "TaskRoll: %s: %s\n", cause, path.c_str());
+    std::fprintf(stderr, "TaskRoll: %s: %s\n", RunFailureCause(failure, refusal), path.c_str());
     return failure;
 }
 
@@ -167,7 +93,8 @@ int main(int argc, char* argv[])
     // TaskRoll started by itself to ask the system's version functions.
     if (argc == 2 && std::strcmp(argv[1], VERSION_READER_ARGUMENT) == 0)
         return RunVersionReader();
-    if (argc > 1 && !ReadOptions(argc, argv)) {
+    ReadCommandLine(argc, argv, &g_settings);
+    if (argc > 1 && !ActOnOptions()) {
         FreeLogFile();
         return 0;
     }
@@ -179,7 +106,7 @@ int main(int argc, char* argv[])
         return ReportFailure(RUN_CURRENT_DIRECTORY_TOO_LONG, CurrentDirectory());
     }
 
-    if (s_iconFlag && GetFileAttributesA(s_iconsPath) == INVALID_FILE_ATTRIBUTES &&
+    if (g_settings.icon && GetFileAttributesA(s_iconsPath) == INVALID_FILE_ATTRIBUTES &&
         !CreateDirectoryA(s_iconsPath, nullptr)) {
         LogMessage("Unable to create icons subdirectory");
         FreeLogFile();

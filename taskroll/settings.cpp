@@ -1,3 +1,3 @@
 #include "settings.h"
 
-char g_fieldDelimiter[2] = "\t";
+TaskRollSettings g_settings;

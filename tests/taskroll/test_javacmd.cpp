@@ -247,61 +247,6 @@ TEST(JavaCommand, RecordOfJavawProcess)
     }
 }
 
-// A file cut down between its size query and its mapping gives a view shorter
-// than the size first read, and nothing past the view may be read. The view
-// here is one page, followed by a page that faults on any access.
-TEST(JavaCommand, ViewShorterThanReportedSize)
-{
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    const std::size_t page = system.dwPageSize;
-    char* view = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_NE(view, nullptr);
-    DWORD previous = 0;
-    ASSERT_TRUE(VirtualProtect(view + page, page, PAGE_NOACCESS, &previous));
-    const struct {
-        std::string tail;  // the last bytes of the view
-        int code;
-        std::string value;
-    } cases[] = {
-        {"javaCommand\0Main to the end of the view"s, 0, "Main to the end of the view"},
-        {"javaCommand\0"s, -7, ""},
-        {"javaComm"s, -6, ""},
-    };
-    for (const auto& c : cases) {
-        std::memset(view, 'x', page);
-        std::memcpy(view + page - c.tail.size(), c.tail.data(), c.tail.size());
-        std::string value = "untouched";
-        EXPECT_EQ(FindPerfDataValue(view, page, static_cast<int>(2 * page + 100), "javaCommand", value), c.code);
-        EXPECT_BYTES(c.code == 0 ? c.value : "untouched", value);
-    }
-    VirtualFree(view, 0, MEM_RELEASE);
-}
-
-// Registry values are the user's own text: what they name must be known and lead where it reads.
-TEST(JavaCommand, OwnerDirectoryText)
-{
-    const KnownVariable known[] = {{"USERPROFILE", "C:\\Users\\a"}};
-    const struct {
-        std::string text, expanded;  // empty: refused
-        bool plain, inside;          // inside C:\Users\a
-    } cases[] = {
-        {"%userprofile%\\Temp", "C:\\Users\\a\\Temp", true, true},
-        {"C:\\Users\\ab 50% off", "C:\\Users\\ab 50% off", true, false},
-        {"%TMPDIR%\\x", "", false, false},
-        {"%USERPROFILE%\\..\\b", "C:\\Users\\a\\..\\b", false, true},
-        {"\\\\server\\share", "\\\\server\\share", false, false},
-        {"C:\\Users\\a\\t:stream", "C:\\Users\\a\\t:stream", false, true},
-    };
-    for (const auto& c : cases) {
-        std::string expanded;
-        EXPECT_EQ(ExpandKnownVariables(c.text, known, 1, &expanded), !c.expanded.empty()) << c.text;
-        EXPECT_EQ(c.expanded.empty() ? "" : expanded, c.expanded);
-        EXPECT_EQ(IsPlainLocalPath(c.expanded), c.plain) << c.text;
-        EXPECT_EQ(IsInsideDirectory(c.expanded, "C:\\Users\\A"), c.inside) << c.text;
-    }
-}
-
 // Where TaskRoll runs with a TEMP other than the virtual machine's, the file is
 // found in the places of the process's owner, and only there. What Wine cannot
 // show: every process there has one owner, the test's user, so the case of a

@@ -1,5 +1,5 @@
 // Process records: fixture processes with crafted version resources are found
-// in a real listing, and the record buffer's edge is checked in the unit.
+// in a real listing.
 #include "rig.h"
 #include "files.h"
 #include "listing.h"
@@ -8,7 +8,6 @@
 #include <io.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -140,39 +139,6 @@ TEST(Listing, ExecutableGoneGivesNoLine)
                                {"GetProcessInfo started (Process ID = " + id + ")",
                                 testkit::Narrow(before) + "\\waiter.exe: module not found",
                                 "GetProcessInfo failed (Process ID = " + id + ", Error Code = 1)"}));
-}
-
-// A first field too long for the record buffer is cut so that the delimiters,
-// the description, "$", the line end and the NUL still fit.
-TEST(Listing, AssembleRecordCutsTheFirstField)
-{
-    const struct {
-        std::size_t firstLength, descriptionLength;
-        const char* delimiter;
-        std::size_t kept;
-    } cases[] = {
-        {100, 19, "\t", 100},
-        {32759, 4, "\t", 32759},
-        {32760, 4, ",", 32759},
-        {40000, 4, ";", 32759},
-        {40000, 259, "\t", 32504},
-        {32504, 259, "\t", 32504},
-    };
-    static char record[RECORD_BUFFER_SIZE];
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.firstLength);
-        std::strcpy(g_fieldDelimiter, c.delimiter);
-        std::string first(c.firstLength, 'p'), description(c.descriptionLength, 'd');
-        std::memset(record, 'x', sizeof record);
-        AssembleRecord(record, first.c_str(), description.c_str());
-        std::string d = c.delimiter;
-        std::string expected = first.substr(0, c.kept) + d + d + description;
-        EXPECT_EQ(std::strlen(record), expected.size());
-        EXPECT_TRUE(record == expected);
-        // "$", "\n" and the NUL are still to come.
-        EXPECT_LE(std::strlen(record) + 3, RECORD_BUFFER_SIZE);
-    }
-    std::strcpy(g_fieldDelimiter, "\t");
 }
 
 // Every build lists every process, with the record of the file that the

@@ -1,12 +1,13 @@
-// The bounded copy and append that every fixed buffer of TaskRoll goes through.
-#include "text.h"
+// The bounded copy and append that every fixed buffer of TaskRoll goes through,
+// and the cut that keeps a double-byte character whole.
+#include "bounded.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-TEST(Text, BoundedCopyAndAppend)
+TEST(Bounded, BoundedCopyAndAppend)
 {
     const struct {
         bool append;
@@ -45,7 +46,7 @@ TEST(Text, BoundedCopyAndAppend)
 
 // A cut to a byte limit never keeps a lead byte of a double-byte code page
 // without its trail byte; a trail byte of a lead byte's value is no lead.
-TEST(Text, CutOnCharacterKeepsDoubleByteCharactersWhole)
+TEST(Bounded, CutOnCharacterKeepsDoubleByteCharactersWhole)
 {
     LeadBytes cp932;  // lead bytes of code page 932
     for (unsigned byte = 0; byte < 256; ++byte)
