@@ -171,6 +171,34 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
 
+// One file is read once in a run, however it is named: by another spelling
+// of its path or through a hard link its earlier strings are used again, and
+// the log says so. (A file written since is another file: the native rows.)
+TEST(VersionInfo, AFileIsReadOncePerRun)
+{
+    rig::Rig rig;
+    const std::wstring file = rig.dir / L"Once.exe";
+    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    testkit::WriteBytes(file, order1);
+    ASSERT_TRUE(CreateHardLinkW((rig.dir / L"link.exe").c_str(), file.c_str(), nullptr));
+    const std::string path = testkit::Narrow(file);
+    const std::string names[] = {path, testkit::Narrow(rig.dir / L"ONCE.EXE"), "Once.exe",
+                                 testkit::Narrow(rig.dir / L"link.exe")};
+    std::string list, expected;
+    for (const std::string& name : names) {
+        list += name + "\r\n";
+        expected += name + "\t\tDeutsch$\r\n";
+    }
+    testkit::WriteBytes(rig.dir / L"list.txt", list);
+    rig.Run(L"/debuglog /file:list.txt");
+    EXPECT_BYTES(expected, rig.Read(L"processes.dat"));
+    std::string log = rig.Read(L"taskroll.log");
+    std::size_t reused = 0;
+    for (std::size_t at = log.find("it is used again"); at != std::string::npos; at = log.find("it is used again", at + 1))
+        ++reused;
+    EXPECT_EQ(reused, std::size(names) - 1) << log;
+}
+
 // The system's own programs and libraries, in both of its directories, all
 // pass the check: none loses its description to it. (tasklist.exe is left
 // out: it is the other process lister of the system.)
