@@ -1,6 +1,7 @@
 #include "debuglog.h"
 
 #include "handles.h"
+#include "internal.h"
 #include "text.h"
 
 #include <windows.h>

@@ -14,12 +14,5 @@ constexpr unsigned LOG_LINE_SIZE = 1025;  // the line buffer, NUL included
 void InitLogFile();
 void LogMessage(const char* format, ...) TASKROLL_PRINTF_FORMAT(1, 2);
 void FreeLogFile();
-
-bool IsLogOpen();
 // The trace line "(tick) >>>> Function: name", written only while the log is open.
 void LogTrace(const char* functionName);
-
-// The log path for an executable path: the lower-cased path with the ".exe"
-// of its file name replaced by ".log". False when the file name does not end
-// in ".exe" (in any case) or the result does not fit.
-bool MakeLogPath(const char* executablePath, char* logPath, unsigned logPathSize);

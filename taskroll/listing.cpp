@@ -2,219 +2,48 @@
 
 #include "debuglog.h"
 #include "files.h"
+#include "imagepath.h"
+#include "internal.h"
 #include "javacmd.h"
 #include "namelist.h"
+#include "output.h"
 #include "record.h"
 #include "settings.h"
 #include "text.h"
 #include "versioninfo.h"
 #include "versionreader.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <psapi.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
-#include <new>
 #include <string>
 
 namespace {
 
 constexpr std::size_t PROCESS_TABLE_START = 1024;
-constexpr DWORD MAX_MODULES = 1024;
 
-// The system's last error for a failed call, never 0: a failure must not read as success.
-DWORD FailureCode()
-{
-    DWORD error = GetLastError();
-    return error != 0 ? error : 1;
-}
-
-// True when `path` converts to the ANSI code page without a character lost.
-bool ToAnsi(const wchar_t* path, char* ansiPath)
-{
-    BOOL lossy = FALSE;
-    bool utf8 = GetACP() == CP_UTF8;  // holds every character, and refuses the lossy-check arguments
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, ansiPath,
-                                     static_cast<int>(PATH_BUFFER_SIZE), nullptr, utf8 ? nullptr : &lossy);
-    return length > 0 && !lossy;
-}
-
-}  // namespace
-
-// The executable's path in the ANSI code page that every later step works in.
-// A short name is expanded in UTF-16 first: the ANSI expansion would write "?"
-// for each character of a long name outside the code page, a file that does
-// not exist. A path the code page cannot hold (a profile named in Cyrillic on
-// a Western machine) then takes its short form, which is ASCII where the
-// volume keeps short names. Without one, the lossy form stands and the file is
-// then not found.
-void GetAnsiModulePath(const wchar_t* path, char* modulePath)
-{
-    // Only a path with a short name in it needs expanding, and a short name
-    // that differs from its long one has a "~" (the system makes them so);
-    // asking the file system about every directory of every path would cost
-    // more than all the rest of a record.
-    wchar_t longPath[PATH_BUFFER_SIZE] = {};
-    const wchar_t* full = path;
-    if (std::wcschr(path, L'~') != nullptr) {
-        handles::NativeViewScope native;
-        DWORD length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
-        if (length > 0 && length < PATH_BUFFER_SIZE)
-            full = longPath;
-    }
-    if (ToAnsi(full, modulePath))
-        return;
-    wchar_t shortPath[PATH_BUFFER_SIZE] = {};
-    handles::NativeViewScope native;
-    DWORD length = GetShortPathNameW(full, shortPath, PATH_BUFFER_SIZE);
-    native.End();
-    if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
-        LogMessage("%s: the full path is outside the ANSI code page; its short path is used", modulePath);
-        return;
-    }
-    std::memset(modulePath, 0, PATH_BUFFER_SIZE);
-    WideCharToMultiByte(CP_ACP, 0, full, -1, modulePath, static_cast<int>(PATH_BUFFER_SIZE) - 1, nullptr, nullptr);
-    LogMessage("%s: the path is outside the ANSI code page and has no short path", modulePath);
-}
-
-namespace {
-
-// The image path as the process tells it to a handle with limited access.
-bool QueryImagePath(HANDLE process, wchar_t* path)
-{
-    DWORD size = PATH_BUFFER_SIZE;
-    return QueryFullProcessImageNameW(process, 0, path, &size) != 0;
-}
-
-// Opens the process into `process` and finds its executable's path: 0, or the
-// error code of the first failure. The kernel's record of the image comes
-// first: the loader's module list lies in the process's own memory, where any
-// program can make its entry name another file (svchost.exe, say). The list
-// is read only when the kernel cannot tell, with the log lines it always had.
-DWORD FindExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path)
-{
-    process->Reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    if (!*process) {
-        DWORD error = FailureCode();
-        LogMessage("OpenProcess failed");
-        // Without the right to read its memory (another user's process, a
-        // service, a protected process), a process still tells its image path
-        // to a handle with limited access.
-        LogMessage("Reading the executable path with limited access (Process ID = %d)", static_cast<int>(processId));
-        process->Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        return *process && QueryImagePath(process->Get(), path) ? 0 : error;
-    }
-    if (QueryImagePath(process->Get(), path))
-        return 0;
-    HMODULE modules[MAX_MODULES] = {};
-    DWORD moduleBytes = 0;
-    if (!EnumProcessModules(process->Get(), modules, sizeof modules, &moduleBytes) || moduleBytes < sizeof(HMODULE)) {
-        DWORD error = FailureCode();
-        LogMessage("EnumProcessModules failed");
-        return error;
-    }
-    if (GetModuleFileNameExW(process->Get(), modules[0], path, PATH_BUFFER_SIZE) != 0)
-        return 0;  // the first module is the process's executable
-    // The kernel's record was asked on this handle already; a handle of its
-    // own, with limited access, is the one try left.
-    DWORD error = FailureCode();
-    LogMessage("GetModuleFileNameEx failed, trying QueryFullProcessImageName...");
-    handles::ProcessHandle limited(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    return limited && QueryImagePath(limited.Get(), path) ? 0 : error;
-}
-
-// The runtime's error number for a failed open, as fopen would have set it,
-// for the log line that has always shown one.
-int OpenErrorNumber(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-        return EACCES;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_DISK_FULL:
-        return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EINVAL;
-    }
-}
-
-// Opens processes.dat for writing as fopen "w" would, but never through a
-// planted link: a run as SYSTEM in a directory that users can write to would
-// otherwise truncate whatever a symbolic link, a junction or a hard link of
-// that name leads to. The open does not follow a reparse point, and the
-// verdict is made on what the handle itself tells, so nothing can be swapped
-// in between;
-// only then is the file truncated and handed to a text-mode stream, which
-// writes each "\n" as CR LF as before.
-FILE* OpenOutputFile(const char* path, OutputRefusal* refusal)
-{
-    handles::FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    DWORD error = GetLastError();
-    OutputFileFacts facts = {};
-    facts.opened = static_cast<bool>(file);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (facts.opened) {
-        facts.described = GetFileInformationByHandle(file.Get(), &info) != 0;
-        // A file that opens but cannot be told is refused as fopen refuses access.
-        error = facts.described ? GetLastError() : ERROR_ACCESS_DENIED;
-    }
-    if (facts.described) {
-        facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        facts.links = info.nNumberOfLinks;
-        facts.holdsBytes = info.nFileSizeHigh != 0 || info.nFileSizeLow != 0;
-    }
-    OutputVerdict verdict = JudgeOutputFile(facts);
-    *refusal = verdict.refusal;
-    if (verdict.failure == RUN_LISTED && verdict.truncate && !SetEndOfFile(file.Get())) {
-        error = GetLastError();
-        verdict.failure = RUN_OUTPUT_NOT_OPENED;
-    }
-    if (verdict.failure != RUN_LISTED) {
-        errno = OpenErrorNumber(error);
-        return nullptr;
-    }
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_TEXT);
-    if (descriptor == -1)
-        return nullptr;
-    file.Release();  // the descriptor closes it from here on
-    FILE* stream = _fdopen(descriptor, "w");
-    if (stream == nullptr)
-        _close(descriptor);
-    return stream;
-}
-
-}  // namespace
-
+// Replaces every '$' of the record by 'S', so that the record's own '$' ends
+// it, and every CR and LF by a space, so that a record stays one line.
 void replaceAllDelims(char* record)
 {
     LogTrace("replaceAllDelims");
     ReplaceRecordDelims(record);
 }
 
+// Builds "first<delim><delim>description" into the record buffer. The first
+// field is cut when the whole record, with its '$', line end and NUL, would not
+// fit RECORD_BUFFER_SIZE.
 void AssembleRecord(char* record, const char* firstField, const char* description)
 {
     AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_settings.fieldDelimiter, description,
                        AnsiLeadBytes());
 }
 
-int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process)
+// 0 when a record was built into `record`; 1 when the module file does not exist.
+// `process` is the open process (none in list mode), for the Java lookup.
+int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process = nullptr)
 {
     LogTrace("GetModuleInfo");
     handles::NativeViewScope native;
@@ -266,6 +95,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
     return 0;
 }
 
+// 0 when a record was built into `record`; otherwise a nonzero error code.
 DWORD GetProcessInfo(DWORD processId, char* record)
 {
     LogTrace("GetProcessInfo");
@@ -282,6 +112,8 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     GetAnsiModulePath(path, modulePath);
     return static_cast<DWORD>(GetModuleInfo(modulePath, record, processId, process.Get()));
 }
+
+}  // namespace
 
 bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCount)
 {

@@ -1,13 +1,7 @@
 // TaskRoll: writes one record per running process to processes.dat in the
 // current directory. The driver reads the options into the run's settings,
 // acts on them, prepares the paths and hands the record buffer to the listing.
-#include "debuglog.h"
-#include "listing.h"
-#include "namelist.h"
-#include "privilege.h"
-#include "settings.h"
-#include "text.h"
-#include "versionreader.h"
+#include "taskroll.h"
 
 #include <windows.h>
 #include <fcntl.h>

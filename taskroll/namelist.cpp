@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "files.h"
+#include "internal.h"
 #include "namelines.h"
 #include "settings.h"
 
@@ -18,10 +19,15 @@ static_assert(NAME_LINE_SIZE == PATH_BUFFER_SIZE, "a listed name is a path");
 
 }  // namespace
 
+namespace {
+
+// Appends a copy of `name`. Throws std::bad_alloc when memory runs out.
 void AppendName(const char* name)
 {
     s_names.emplace_back(name);
 }
+
+}  // namespace
 
 std::size_t GetNameCount()
 {

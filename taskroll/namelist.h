@@ -7,10 +7,6 @@
 // Failures are logged; the names read before a failure stay in the list.
 void GetTaskRollFromFile(const char* path);
 
-// Appends a copy of `name`. Throws std::bad_alloc when memory runs out.
-void AppendName(const char* name);
 std::size_t GetNameCount();
 // The name at `index` (0-based, below GetNameCount()).
 const char* GetName(std::size_t index);
-// Empties the list, so that a new reading starts from nothing.
-void ClearNameList();

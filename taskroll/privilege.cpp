@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "internal.h"
 
 void SetPrivileges()
 {

@@ -19,3 +19,18 @@ const LeadBytes& AnsiLeadBytes()
     static const LeadBytes leadBytes = ReadAnsiLeadBytes();
     return leadBytes;
 }
+
+bool ToAnsiLossless(const wchar_t* text, std::string* ansi)
+{
+    // UTF-8 holds every character, and refuses the lossy-check arguments.
+    bool utf8 = GetACP() == CP_UTF8;
+    DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
+    if (size <= 0 || lossy)
+        return false;
+    ansi->assign(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, flags, text, -1, &(*ansi)[0], size, nullptr, nullptr);
+    ansi->resize(static_cast<std::size_t>(size) - 1);
+    return true;
+}

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "internal.h"
 #include "knownfiles.h"
 #include "peresource.h"
 #include "settings.h"
@@ -123,16 +124,8 @@ std::string FinalPathOf(HANDLE file, std::wstring* wide)
         wide->replace(0, 8, L"\\\\");
     else if (wide->compare(0, 4, L"\\\\?\\") == 0 && wide->size() >= 7 && (*wide)[5] == L':' && (*wide)[6] == L'\\')
         wide->erase(0, 4);
-    BOOL lossy = FALSE;
-    bool utf8 = GetACP() == CP_UTF8;
-    int size = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide->c_str(), -1, nullptr, 0, nullptr,
-                                   utf8 ? nullptr : &lossy);
-    if (size <= 1 || lossy)
-        return std::string();
-    std::string path(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide->c_str(), -1, &path[0], size, nullptr, nullptr);
-    path.resize(static_cast<std::size_t>(size) - 1);
-    return path;
+    std::string path;
+    return ToAnsiLossless(wide->c_str(), &path) && !path.empty() ? path : std::string();
 }
 
 // Holds the directories of `wide` below its root, as far as they can be opened.

@@ -32,7 +32,3 @@ void ReadVersionResource(const char* path, VersionResource* resource);
 // none. Nonzero when the string was found.
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,
                    const char* defaultText);
-
-// Bounded printf into `buffer`; a text that does not fit is cut to size - 1
-// characters. Returns the number of characters written, NUL excluded.
-int FormatString(char* buffer, int size, const char* format, ...);

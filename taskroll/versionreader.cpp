@@ -1,4 +1,4 @@
-#include "versionreader_internal.h"
+#include "internal.h"
 
 #include "debuglog.h"
 #include "handles.h"
@@ -34,6 +34,10 @@ constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
 // An answer: the outcome and the block's size, 4 little-endian bytes each,
 // then the block for SYSTEM_READ_DONE.
 constexpr DWORD ANSWER_HEADER_BYTES = 8;
+// What a worker says first, once it runs; and how long it may take to say it
+// (creating a process is slow on a busy machine, and under Wine).
+constexpr unsigned char READY_WORD[4] = {'T', 'R', 'V', 'R'};
+constexpr DWORD WORKER_START_MS = 10000;
 // The ids of the workers of a run, kept so that the listing never describes
 // one (a worker may get the id of a process that ended since the enumeration).
 // A run that starts more workers than this has met that many crafted files.
@@ -309,6 +313,21 @@ Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWO
     return completed && *moved > 0 && *moved <= bytes ? EXCHANGE_ANSWERED : EXCHANGE_FAILED;
 }
 
+// Waits for the new worker's word that it runs, so that starting a process
+// (slow on a busy machine) never counts against a file's bound. 0, or why not.
+DWORD AwaitReady(Worker* worker)
+{
+    unsigned char word[sizeof READY_WORD] = {};
+    DWORD moved = 0;
+    for (DWORD have = 0; have < sizeof word; have += moved) {
+        Exchange outcome = TransferSome(worker, false, word + have, sizeof word - have, &moved,
+                                        GetTickCount() + WORKER_START_MS, WORKER_START_MS);
+        if (outcome != EXCHANGE_ANSWERED)
+            return outcome == EXCHANGE_TOO_SLOW ? ERROR_TIMEOUT : ERROR_PROCESS_ABORTED;
+    }
+    return std::memcmp(word, READY_WORD, sizeof word) == 0 ? 0 : ERROR_INVALID_DATA;
+}
+
 // One request and its answer, within `boundMs` of wall-clock time. The answer
 // arrives in the run's one answer buffer, usually in one transfer.
 Exchange AskWorker(Worker* worker, const char* path, DWORD boundMs, SystemRead* read,
@@ -383,10 +402,13 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
         return ReadHere(path, block);
 
     SystemRead read = SYSTEM_READ_NONE;
+    Exchange outcome = EXCHANGE_FAILED;
     const DWORD bounds[2] = {state.bounds.firstMs, state.bounds.retryMs};
     for (DWORD boundMs : bounds) {
         if (!state.worker.process) {
             DWORD error = StartWorker(&state.worker);
+            if (error == 0)
+                error = AwaitReady(&state.worker);
             if (error != 0) {
                 StopWorker(&state.worker);
                 state.unavailable = true;
@@ -396,7 +418,7 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
                 return ReadHere(path, block);
             }
         }
-        Exchange outcome = AskWorker(&state.worker, path, boundMs, &read, block);
+        outcome = AskWorker(&state.worker, path, boundMs, &read, block);
         if (outcome == EXCHANGE_ANSWERED)
             return read;
         StopWorker(&state.worker);
@@ -409,7 +431,13 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
     } catch (...) {
         // Out of memory: the file may be tried again, nothing worse.
     }
-    LogMessage("The version reader process ended or took too long on file '%s'", path);
+    if (outcome == EXCHANGE_TOO_SLOW)
+        LogMessage("The version reader process took longer than %lu ms on file '%s'",
+                   static_cast<unsigned long>(state.bounds.retryMs), path);
+    else
+        LogMessage("The version reader process failed on file '%s' (it ended, used up its processor time or answered "
+                   "nonsense)",
+                   path);
     return SYSTEM_READ_CRASHED;
 }
 
@@ -465,6 +493,7 @@ void EnterVersionReaderProcess()
     // Wine would start its debugger). A missing disk asks nobody either.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndAtOnce);
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), READY_WORD, sizeof READY_WORD);
 }
 
 int RunVersionReader()

@@ -2,7 +2,7 @@
 // reads go through the worker as TaskRoll's do, and the worker is TaskRoll.exe
 // beside the test program, which itself is no worker.
 #include "testkit.h"
-#include "versionreader_internal.h"
+#include "internal.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The debug log: what TaskRoll runs leave in it, and the writer itself, which
 // this test program opens beside its own executable.
 #include "rig.h"
+#include "internal.h"
 #include "debuglog.h"
 
 #include <cstring>

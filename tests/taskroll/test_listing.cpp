@@ -1,6 +1,8 @@
 // Process records: fixture processes with crafted version resources are found
 // in a real listing.
 #include "rig.h"
+#include "imagepath.h"
+#include "internal.h"
 #include "files.h"
 #include "listing.h"
 #include "settings.h"

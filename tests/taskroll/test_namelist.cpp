@@ -1,4 +1,5 @@
 #include "rig.h"
+#include "internal.h"
 #include "namelist.h"
 #include "settings.h"
 #include "testkit.h"

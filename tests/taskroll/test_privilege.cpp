@@ -5,6 +5,7 @@
 // other users' or services' processes, so it cannot show that the enabled
 // privilege opens them; and OpenProcessToken on the own process never fails.
 #include "rig.h"
+#include "internal.h"
 #include "debuglog.h"
 #include "privilege.h"
 #include "testkit.h"

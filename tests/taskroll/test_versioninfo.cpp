@@ -6,7 +6,7 @@
 #include "handles.h"
 #include "settings.h"
 #include "versioninfo.h"
-#include "versionreader_internal.h"
+#include "internal.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,0 +1,32 @@
+#pragma once
+// TaskRoll on one screen: each file, what it is for, and what the others call
+// of it. The rules that decide from bytes or facts a user controls live in
+// core/ (no Windows header): the shell below gathers the facts and hands them on.
+//
+//   main.cpp          the run: reads the command line (core/cmdline), acts on it, lists, exits
+//   listing.cpp       GetProcessesData: one record per process or listed path, to processes.dat
+//   imagepath.cpp     FindExecutablePath, GetAnsiModulePath: a process's executable as the kernel records it
+//   output.cpp        OpenOutputFile: processes.dat through no planted link (core/outputfile decides)
+//   versioninfo.cpp   ReadVersionResource, GetVersionInfo: the check, the pinned file, the strings
+//   versionreader.cpp ReadVersionBlock, RunVersionReader: the system's version functions in a worker
+//   javacmd.cpp       GetJavaCommandLine: the Java command from a JVM's perf-data file
+//   namelist.cpp      GetTaskRollFromFile, GetNameCount, GetName: the /file: list
+//   privilege.cpp     SetPrivileges: /setpriv
+//   debuglog.cpp      InitLogFile, LogMessage, LogTrace, FreeLogFile: the debug log
+//   files.cpp         CheckFileKind: a device or a pipe told from a file before anything reads it
+//   text.cpp          AnsiLeadBytes, ToAnsiLossless: what the ANSI code page holds
+//   settings.cpp      g_settings: the run-wide settings, set once by main.cpp
+//
+// Test-only calls are in internal.h; handle owners in common/handles.h.
+#include "debuglog.h"
+#include "files.h"
+#include "imagepath.h"
+#include "javacmd.h"
+#include "listing.h"
+#include "namelist.h"
+#include "output.h"
+#include "privilege.h"
+#include "settings.h"
+#include "text.h"
+#include "versioninfo.h"
+#include "versionreader.h"
