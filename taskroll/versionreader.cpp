@@ -111,25 +111,14 @@ SystemRead AskSystem(const char* path, std::vector<unsigned char>* block, DWORD*
     return SYSTEM_READ_DONE;
 }
 
-bool ReadAll(HANDLE input, void* buffer, DWORD bytes)
+// Moves all `bytes` through the worker's own (synchronous) end of the pipe.
+bool MoveAll(HANDLE pipe, bool write, void* buffer, DWORD bytes)
 {
     unsigned char* at = static_cast<unsigned char*>(buffer);
     while (bytes > 0) {
         DWORD count = 0;
-        if (!ReadFile(input, at, bytes, &count, nullptr) || count == 0)
-            return false;
-        at += count;
-        bytes -= count;
-    }
-    return true;
-}
-
-bool WriteAll(HANDLE output, const void* buffer, DWORD bytes)
-{
-    const unsigned char* at = static_cast<const unsigned char*>(buffer);
-    while (bytes > 0) {
-        DWORD count = 0;
-        if (!WriteFile(output, at, bytes, &count, nullptr) || count == 0)
+        BOOL moved = write ? WriteFile(pipe, at, bytes, &count, nullptr) : ReadFile(pipe, at, bytes, &count, nullptr);
+        if (!moved || count == 0)
             return false;
         at += count;
         bytes -= count;
@@ -454,13 +443,13 @@ bool IsVersionReaderProcess(DWORD processId)
 bool ReadVersionRequest(HANDLE input, std::string* path)
 {
     unsigned char length[4];
-    if (!ReadAll(input, length, sizeof length))
+    if (!MoveAll(input, false, length, sizeof length))
         return false;
     std::uint32_t bytes = Le32(length);
     if (bytes == 0 || bytes > REQUEST_PATH_MAX_BYTES)
         return false;
     path->assign(bytes, '\0');
-    return ReadAll(input, &(*path)[0], bytes) && path->find('\0') == std::string::npos;
+    return MoveAll(input, false, &(*path)[0], bytes) && path->find('\0') == std::string::npos;
 }
 
 bool AnswerVersionRequest(HANDLE output, const std::string& path)
@@ -473,7 +462,7 @@ bool AnswerVersionRequest(HANDLE output, const std::string& path)
     PutLe32(answer.data(), static_cast<std::uint32_t>(read));
     PutLe32(answer.data() + 4, size);
     answer.insert(answer.end(), block.begin(), block.end());
-    return WriteAll(output, answer.data(), static_cast<DWORD>(answer.size()));
+    return MoveAll(output, true, answer.data(), static_cast<DWORD>(answer.size()));
 }
 
 namespace {
@@ -493,7 +482,9 @@ void EnterVersionReaderProcess()
     // Wine would start its debugger). A missing disk asks nobody either.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndAtOnce);
-    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), READY_WORD, sizeof READY_WORD);
+    unsigned char ready[sizeof READY_WORD];
+    std::memcpy(ready, READY_WORD, sizeof ready);
+    MoveAll(GetStdHandle(STD_OUTPUT_HANDLE), true, ready, sizeof ready);
 }
 
 int RunVersionReader()
