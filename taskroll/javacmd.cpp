@@ -412,10 +412,11 @@ void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
     // its owner is the process's owner, SYSTEM or the Administrators; where the
     // owner cannot be told (list mode, a token that cannot be read), the file
     // is taken as it always was.
-    // The first file always fits in the budget (see PERF_DATA_LOOKUP_BYTES).
-    LookupBudget budget;
     BYTE ownerSid[SECURITY_MAX_SID_SIZE];
     bool ownerKnown = process != nullptr && GetOwnerSid(process, ownerSid);
+    // One budget for every file of this process, this first one included
+    // (which always fits: see PERF_DATA_LOOKUP_BYTES).
+    LookupBudget budget;
     std::string path = GetPerfDataDir();
     if (!path.empty()) {
         path += std::to_string(static_cast<unsigned long>(processId));

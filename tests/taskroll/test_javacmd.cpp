@@ -57,16 +57,12 @@ void WriteSparse(const std::wstring& path, long long size, const std::string& ta
     CloseHandle(file);
 }
 
-// Sets the file's last write an hour back: any file written now is newer.
-void MakeHourOlder(const std::wstring& path)
+// Dates the file's last write to the year 2000: any file written now is newer.
+void MakeOld(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER time = {{now.dwLowDateTime, now.dwHighDateTime}};
-    time.QuadPart -= 36000000000ULL;
-    FILETIME older = {time.LowPart, time.HighPart};
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &older));
+    const FILETIME year2000 = {0x256D4000, 0x01BF53EB};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &year2000));
     CloseHandle(file);
 }
 
@@ -398,7 +394,7 @@ TEST(JavaCommand, OwnerPlaces)
             if (entry.first == A_FILE) {
                 std::string name = entry.second == today ? "Today" : entry.second == owner ? "Owner" : "Planted";
                 testkit::WriteBytes(entry.second + L"\\" + id, "sun.rt.javaCommand\0"s + name + "\0"s);
-                MakeHourOlder(entry.second + L"\\" + id);
+                MakeOld(entry.second + L"\\" + id);
             }
             if (entry.first == A_BIG_FILE)
                 WriteSparse(entry.second + L"\\" + id, PERF_DATA_MAX_BYTES);
