@@ -15,7 +15,9 @@
 # Environment: BENCH_RUNS (rounds, default 7), BENCH_FILES (paths in the list
 # file, default 2000), BENCH_LOG_FILES (paths in the shorter list of the
 # /debuglog pair, default 200), BENCH_PROCS (waiter processes, default 100),
-# BENCH_BROWSERS (registered browsers, default 1000).
+# BENCH_BROWSERS (registered browsers, default 1000), BENCH_JAVA_RUNS (rounds of the
+# crafted Java process against a plain run, default 3), BENCH_JAVA_DIRS (its
+# hsperfdata_* directories in each place, default 256).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export MAKEFLAGS=--no-print-directory
@@ -44,8 +46,8 @@ done
 . scripts/wine.sh
 runner="build/bench-x64/bin/bench_runner.exe"
 cleanup() {
-    # The runner removes its test browsers itself; this covers a run that failed
-    # or was interrupted before it could.
+    # The runner removes its test browsers and crafted Java directories itself;
+    # this covers a run that failed or was interrupted before it could.
     timeout 60 wine "$runner" --cleanup </dev/null >/dev/null 2>&1 || true
     wine_stop
 }
@@ -66,4 +68,5 @@ wine "$runner" \
     --floor-browsers "$(win build/bench-x86/bin/floor_browsers.exe)" \
     --runs "${BENCH_RUNS:-7}" --files "${BENCH_FILES:-2000}" --log-files "${BENCH_LOG_FILES:-200}" \
     --procs "${BENCH_PROCS:-100}" --browsers "${BENCH_BROWSERS:-1000}" \
+    --java-runs "${BENCH_JAVA_RUNS:-3}" --java-dirs "${BENCH_JAVA_DIRS:-256}" \
     --table "$(win "$work/table.txt")" </dev/null

@@ -4,9 +4,9 @@
 // hard links to it, are one file; a file changed between two records is two.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <unordered_map>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 // What an open handle tells of its file. The volume's serial number and the
 // file's index on that volume name the file whatever path or link reached
@@ -31,18 +31,23 @@ inline bool IsKnowable(const FileFacts& file)
     return file.volume != 0 || file.index != 0;
 }
 
-struct FileFactsHash {
-    std::size_t operator()(const FileFacts& file) const
-    {
-        std::uint64_t mixed = file.index * 0x9E3779B97F4A7C15ull ^ file.volume;
-        mixed ^= file.size * 0xC2B2AE3D27D4EB4Full ^ file.lastWrite * 0x165667B19E3779F9ull;
-        return std::hash<std::uint64_t>()(mixed);
-    }
-};
+// Any order of the facts serves the table's search; this one compares them
+// field by field.
+inline bool operator<(const FileFacts& a, const FileFacts& b)
+{
+    if (a.volume != b.volume)
+        return a.volume < b.volume;
+    if (a.index != b.index)
+        return a.index < b.index;
+    if (a.size != b.size)
+        return a.size < b.size;
+    return a.lastWrite < b.lastWrite;
+}
 
 // What a run found for each file, for at most `capacity` files: past that,
 // files are looked at afresh, as without the table. Adding may throw (out of
-// memory); the table is then as it was.
+// memory); the table is then as it was. Kept sorted: a run adds a few hundred
+// files and looks them up thousands of times.
 template <typename Found>
 class KnownFiles {
 public:
@@ -50,20 +55,23 @@ public:
 
     const Found* Find(const FileFacts& file) const
     {
-        auto at = IsKnowable(file) ? found_.find(file) : found_.end();
-        return at == found_.end() ? nullptr : &at->second;
+        auto at = std::lower_bound(found_.begin(), found_.end(), file, Before);
+        return IsKnowable(file) && at != found_.end() && at->first == file ? &at->second : nullptr;
     }
 
-    // False when the file is not knowable or the table is full.
+    // False when the file is not knowable, already known, or the table is full.
     bool Add(const FileFacts& file, Found found)
     {
-        if (!IsKnowable(file) || found_.size() >= capacity_)
+        auto at = std::lower_bound(found_.begin(), found_.end(), file, Before);
+        if (!IsKnowable(file) || found_.size() >= capacity_ || (at != found_.end() && at->first == file))
             return false;
-        found_[file] = std::move(found);
+        found_.insert(at, std::make_pair(file, std::move(found)));
         return true;
     }
 
 private:
+    static bool Before(const std::pair<FileFacts, Found>& entry, const FileFacts& file) { return entry.first < file; }
+
     std::size_t capacity_;
-    std::unordered_map<FileFacts, Found, FileFactsHash> found_;
+    std::vector<std::pair<FileFacts, Found>> found_;
 };

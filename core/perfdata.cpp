@@ -1,6 +1,7 @@
 #include "perfdata.h"
 
 #include <cstring>
+#include <vector>
 
 int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value)
 {
@@ -20,6 +21,11 @@ int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize,
     return 0;
 }
 
+// One pass over the buffer, each byte looked at once (Knuth-Morris-Pratt):
+// a buffer made to look like the key again and again, or a 4 MiB file of
+// zeros, costs no more than its length. While nothing of the key is matched,
+// memchr skips to the next byte that could start it, which passes over the
+// zero-filled bulk of a file at memory speed.
 int FindInBuffer(const char* data, int size, const char* key)
 {
     if (data == nullptr || key == nullptr)
@@ -27,9 +33,35 @@ int FindInBuffer(const char* data, int size, const char* key)
     int length = static_cast<int>(std::strlen(key));
     if (size < 0 || size - length < 0)
         return -1;
-    for (int i = 0; i < size - length; ++i) {
-        if (std::memcmp(data + i, key, static_cast<std::size_t>(length)) == 0)
-            return i;
+    if (length == 0)
+        return size > 0 ? 0 : -1;
+    // border[k]: the length of the longest proper prefix of the key's first
+    // k + 1 bytes that is also their suffix, where a mismatch resumes.
+    std::vector<int> border(static_cast<std::size_t>(length), 0);
+    for (int k = 1, matched = 0; k < length; ++k) {
+        while (matched > 0 && key[k] != key[matched])
+            matched = border[static_cast<std::size_t>(matched - 1)];
+        if (key[k] == key[matched])
+            ++matched;
+        border[static_cast<std::size_t>(k)] = matched;
+    }
+    // An occurrence must leave at least one byte after it: the last byte of
+    // the buffer can never be part of one.
+    const int end = size - 1;
+    int matched = 0;
+    for (int i = 0; i < end; ++i) {
+        if (matched == 0) {
+            const void* next = std::memchr(data + i, key[0], static_cast<std::size_t>(end - i));
+            if (next == nullptr)
+                return -1;
+            i = static_cast<int>(static_cast<const char*>(next) - data);
+        }
+        while (matched > 0 && data[i] != key[matched])
+            matched = border[static_cast<std::size_t>(matched - 1)];
+        if (data[i] == key[matched])
+            ++matched;
+        if (matched == length)
+            return i + 1 - length;
     }
     return -1;
 }

@@ -13,7 +13,8 @@
 int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value);
 
 // Offset of the first occurrence of `key` that leaves at least one byte of the
-// buffer after it, or -1.
+// buffer after it, or -1. Time linear in `size` plus the key's length, whatever
+// the bytes; the key's table may throw for want of memory.
 int FindInBuffer(const char* data, int size, const char* key);
 // Offset of the byte after the NUL that ends the string starting at `offset`,
 // or -1 when no such byte lies inside the buffer.

@@ -26,6 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         skip = 6;
     }
     std::vector<char> view(data + skip, data + size);
+    // The search against the plainest one: the first occurrence, when a byte follows it.
+    const std::string all(view.data(), view.size());
+    std::size_t first = all.find(key);
+    int expected = first != std::string::npos && first + key.size() < all.size() ? static_cast<int>(first) : -1;
+    FUZZ_CHECK(FindInBuffer(view.data(), static_cast<int>(view.size()), key.c_str()) == expected);
     std::string value = "untouched";
     int code = FindPerfDataValue(view.data(), view.size(), reported, key.c_str(), value);
     FUZZ_CHECK(code == 0 || code == -6 || code == -7);
@@ -33,12 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(value == "untouched");
         return 0;
     }
-    const std::string bytes(view.data(), view.size());
-    std::size_t at = bytes.find(key);
+    std::size_t at = all.find(key);
     FUZZ_CHECK(at != std::string::npos);
-    std::size_t start = bytes.find('\0', at);
+    std::size_t start = all.find('\0', at);
     FUZZ_CHECK(start != std::string::npos);
-    FUZZ_CHECK(bytes.compare(start + 1, value.size(), value) == 0);
+    FUZZ_CHECK(all.compare(start + 1, value.size(), value) == 0);
     FUZZ_CHECK(value.find('\0') == std::string::npos);
     std::string again;
     FUZZ_CHECK(FindPerfDataValue(view.data(), view.size(), reported, key.c_str(), again) == 0 && again == value);

@@ -19,9 +19,24 @@ namespace {
 
 constexpr DWORD USER_NAME_SIZE = 1024;
 constexpr DWORD SID_TEXT_SIZE = 256;
-// hsperfdata_* directories looked at in one temporary directory: a user with
+// Entries named hsperfdata_* listed in one temporary directory, whatever they
+// are (a directory costs one more query for the file in it): a user with
 // thousands of them slows only the lookup of their own process, and only so far.
-constexpr std::size_t MAX_PERF_DIRECTORIES = 256;
+constexpr std::size_t MAX_PERF_ENTRIES_LISTED = 256;
+// Files opened for one process. Each open, with its type, owner and size
+// queries and the mapping, is a handful of system calls, milliseconds at most
+// even where a scanner inspects every open: 64 of them stay well under a
+// second, and a process has one file, rarely a few old ones beside it.
+constexpr int MAX_PERF_FILES_OPENED = 64;
+// Returned when the lookup's budget for the process is spent.
+constexpr int BUDGET_SPENT = -10;
+
+// What the lookup for one process may still spend, over all its candidate
+// files together.
+struct LookupBudget {
+    long long bytes = PERF_DATA_LOOKUP_BYTES;
+    int opens = MAX_PERF_FILES_OPENED;
+};
 
 // The line goes out as UTF-16 code units. Standard output is in binary mode
 // by now, so each unit reaches the reader as two little-endian bytes, with
@@ -64,8 +79,16 @@ int CheckPlainFile(HANDLE file, PSID owner)
     return 0;
 }
 
-int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& value, PSID owner)
+// With `budget`, a file is read only when it fits in what is left of it,
+// whole or not at all: a value is never taken from a file searched in part.
+int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& value, PSID owner,
+                     LookupBudget* budget)
 {
+    if (budget != nullptr) {
+        if (budget->opens == 0)
+            return BUDGET_SPENT;
+        --budget->opens;
+    }
     // The virtual machine keeps its file open for writing while it runs.
     handles::FileHandle file(CreateFileA(filePath.c_str(), GENERIC_READ,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -80,6 +103,11 @@ int ReadPerfDataFile(const std::string& filePath, const char* key, std::string& 
         return -2;
     if (size.QuadPart > PERF_DATA_MAX_BYTES)
         return -3;
+    if (budget != nullptr) {
+        if (size.QuadPart > budget->bytes)
+            return BUDGET_SPENT;
+        budget->bytes -= size.QuadPart;
+    }
     // Declared in this order, they go in the reverse one: view, mapping, file.
     handles::MappingHandle mapping(CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mapping)
@@ -226,11 +254,9 @@ std::vector<Candidate> FindCandidates(const Place& place, const std::string& id)
     if (place.names.empty()) {
         WIN32_FIND_DATAA found;
         handles::FindHandle search(FindFirstFileA((place.directory + "\\hsperfdata_*").c_str(), &found));
-        for (std::size_t seen = 0; search && seen < MAX_PERF_DIRECTORIES;) {
-            if (IsPlainDirectory(found.dwFileAttributes)) {
-                ++seen;
+        for (std::size_t listed = 0; search && listed < MAX_PERF_ENTRIES_LISTED; ++listed) {
+            if (IsPlainDirectory(found.dwFileAttributes))
                 AddCandidate(place.directory + "\\" + found.cFileName, id, &candidates);
-            }
             if (!FindNextFileA(search.Get(), &found))
                 break;
         }
@@ -307,7 +333,7 @@ std::vector<Place> GetOwnerPlaces(const Owner& owner)
 }
 
 // Where the owner's virtual machine would have put its file. Logs the outcome.
-void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command)
+void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command, LookupBudget* budget)
 {
     Owner owner;
     if (!GetProcessOwner(process, &owner)) {
@@ -319,11 +345,21 @@ void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command)
     for (const Place& place : GetOwnerPlaces(owner)) {
         for (const Candidate& candidate : FindCandidates(place, id)) {
             std::string value;
-            if (ReadPerfDataFile(candidate.path, "javaCommand", value, place.othersCanWrite ? owner.sid : nullptr) ==
-                0) {
+            int code = ReadPerfDataFile(candidate.path, "javaCommand", value,
+                                        place.othersCanWrite ? owner.sid : nullptr, budget);
+            if (code == 0) {
                 LogMessage("Java processing: command read from %s, a place of the process's owner %s",
                            candidate.path.c_str(), owner.sidText);
                 command = value;
+                return;
+            }
+            // Skipping this file for a later, smaller one would let that one
+            // win over a value this one may hold: the order stops here.
+            if (code == BUDGET_SPENT) {
+                LogMessage("Java processing: search for process %lu stopped before %s: one process may have at "
+                           "most %lu MiB searched in at most %d files; its path stays",
+                           static_cast<unsigned long>(processId), candidate.path.c_str(),
+                           static_cast<unsigned long>(PERF_DATA_LOOKUP_BYTES >> 20), MAX_PERF_FILES_OPENED);
                 return;
             }
         }
@@ -363,20 +399,23 @@ void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
     // is taken as it always was.
     BYTE ownerSid[SECURITY_MAX_SID_SIZE];
     bool ownerKnown = process != nullptr && GetOwnerSid(process, ownerSid);
+    // One budget for every file of this process, this first one included
+    // (which always fits: see PERF_DATA_LOOKUP_BYTES).
+    LookupBudget budget;
     std::string path = GetPerfDataDir();
     if (!path.empty()) {
         path += std::to_string(static_cast<unsigned long>(processId));
         std::string value;
-        if (ReadPerfDataFile(path, "javaCommand", value, ownerKnown ? ownerSid : nullptr) == 0) {
+        if (ReadPerfDataFile(path, "javaCommand", value, ownerKnown ? ownerSid : nullptr, &budget) == 0) {
             command = value;
             return;
         }
     }
     if (process != nullptr)
-        SearchOwnerPlaces(processId, process, command);
+        SearchOwnerPlaces(processId, process, command, &budget);
 }
 
 int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value)
 {
-    return ReadPerfDataFile(filePath, key.c_str(), value, nullptr);
+    return ReadPerfDataFile(filePath, key.c_str(), value, nullptr, nullptr);
 }

@@ -12,6 +12,14 @@
 // tens of KiB; a bigger one is not searched, so that no user can make every
 // inventory run slow with a huge (perhaps sparse) file.
 constexpr long long PERF_DATA_MAX_BYTES = 4LL << 20;
+// The bytes searched for one process across all the files that may hold its
+// command, its owner's places included: four files at the bound above, or
+// hundreds of real ones. A user who plants hundreds of big files where their
+// own process's file may lie makes only that lookup stop early, after some
+// milliseconds of searching at memory speed, never the run slow. At least one
+// file at the bound, so that the first one looked at is always read.
+constexpr long long PERF_DATA_LOOKUP_BYTES = 4 * PERF_DATA_MAX_BYTES;
+static_assert(PERF_DATA_LOOKUP_BYTES >= PERF_DATA_MAX_BYTES, "the first file must always fit");
 
 // Replaces `command` by the Java command found for the process. Every failure
 // leaves `command` as it was; growing a string may throw (out of memory).

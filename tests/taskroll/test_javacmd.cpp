@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -53,6 +54,15 @@ void WriteSparse(const std::wstring& path, long long size, const std::string& ta
     end.QuadPart = size - static_cast<long long>(tail.size());
     EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
     EXPECT_TRUE(WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), &count, nullptr));
+    CloseHandle(file);
+}
+
+// Dates the file's last write to the year 2000: any file written now is newer.
+void MakeOld(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const FILETIME year2000 = {0x256D4000, 0x01BF53EB};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &year2000));
     CloseHandle(file);
 }
 
@@ -272,8 +282,17 @@ TEST(JavaCommand, OwnerPlaces)
     const std::wstring owner = RegisteredTemp() + L"\\hsperfdata_taskroll-test-owner";
     testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
     const std::wstring id = std::to_wstring(java.Id());
+    // Key-less files at the size bound, newer than the owner's file, in
+    // directories of the owner's TEMP: so many fit in the lookup's budget
+    // beside one in TaskRoll's TEMP that the owner's file still does.
+    const int fittingPads = static_cast<int>(PERF_DATA_LOOKUP_BYTES / PERF_DATA_MAX_BYTES) - 2;
+    std::vector<std::wstring> pads;
+    for (int k = 0; k <= fittingPads; ++k)
+        pads.push_back(RegisteredTemp() + L"\\hsperfdata_taskroll-test-pad" + std::to_wstring(k));
     auto clear = [&] {
-        for (const std::wstring& directory : {today, elsewhere, owner}) {
+        std::vector<std::wstring> directories = {today, elsewhere, owner};
+        directories.insert(directories.end(), pads.begin(), pads.end());
+        for (const std::wstring& directory : directories) {
             RemoveDirectoryW((directory + L"\\" + id).c_str());
             DeleteFileW((directory + L"\\" + id).c_str());
             RemoveDirectoryW(directory.c_str());
@@ -284,18 +303,23 @@ TEST(JavaCommand, OwnerPlaces)
     const std::string ownerFile = testkit::Narrow(owner + L"\\" + id);
     const std::string notFound = "no performance-data file for process " + testkit::Narrow(id);
 
-    enum Entry { NONE, A_FILE, A_DIRECTORY, A_FIFO };
+    enum Entry { NONE, A_FILE, A_DIRECTORY, A_FIFO, A_BIG_FILE };
     const struct {
         const char* what;
         Entry today, owner, elsewhere;
+        int pads;
         std::string first;   // the record's first field
         std::string logged;  // in the debug log; empty: the owner's places were not searched
     } cases[] = {
-        {"found in the owner's TEMP", NONE, A_FILE, NONE, "Owner", "command read from " + ownerFile},
-        {"today's path first", A_FILE, A_FILE, NONE, "Today", ""},
-        {"outside the owner's places", NONE, NONE, A_FILE, javaw, notFound},
-        {"a directory in place of the file", A_DIRECTORY, NONE, NONE, javaw, notFound},
-        {"a named pipe in place of the file", A_FIFO, NONE, NONE, javaw, notFound},
+        {"found in the owner's TEMP", NONE, A_FILE, NONE, 0, "Owner", "command read from " + ownerFile},
+        {"today's path first", A_FILE, A_FILE, NONE, 0, "Today", ""},
+        {"outside the owner's places", NONE, NONE, A_FILE, 0, javaw, notFound},
+        {"a directory in place of the file", A_DIRECTORY, NONE, NONE, 0, javaw, notFound},
+        {"a named pipe in place of the file", A_FIFO, NONE, NONE, 0, javaw, notFound},
+        {"big files within the budget first", A_BIG_FILE, A_FILE, NONE, fittingPads, "Owner",
+         "command read from " + ownerFile},
+        {"the owner's file past the budget", A_BIG_FILE, A_FILE, NONE, fittingPads + 1, javaw,
+         "search for process " + testkit::Narrow(id) + " stopped before " + ownerFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -315,7 +339,14 @@ TEST(JavaCommand, OwnerPlaces)
             if (entry.first == A_FILE) {
                 std::string name = entry.second == today ? "Today" : entry.second == owner ? "Owner" : "Planted";
                 testkit::WriteBytes(entry.second + L"\\" + id, "sun.rt.javaCommand\0"s + name + "\0"s);
+                MakeOld(entry.second + L"\\" + id);
             }
+            if (entry.first == A_BIG_FILE)
+                WriteSparse(entry.second + L"\\" + id, PERF_DATA_MAX_BYTES);
+        }
+        for (int k = 0; k < c.pads; ++k) {
+            ASSERT_TRUE(CreateDirectoryW(pads[k].c_str(), nullptr));
+            WriteSparse(pads[k] + L"\\" + id, PERF_DATA_MAX_BYTES);
         }
         DeleteFileW((rig.dir / L"taskroll.log").c_str());
         rig.Run(L"/debuglog");
