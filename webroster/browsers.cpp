@@ -2,11 +2,10 @@
 
 #include "handles.h"
 #include "regtext.h"
+#include "snapshot.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <set>
-#include <utility>
 
 namespace {
 
@@ -21,16 +20,32 @@ constexpr REGSAM READ_64_BIT_VIEW = KEY_READ | KEY_WOW64_64KEY;
 // The registry's longest key name, 255 characters, and its NUL.
 constexpr DWORD SUBKEY_NAME_SIZE = 256;
 
-// How often the names of a list that keeps changing are read before the last
-// read is taken as it is.
-constexpr int NAME_READS_MAX = 5;
-
-// Standard output is in UTF-16 text mode, where the runtime writes each "\n"
-// as CR LF and everything else, a lone CR included, unchanged. The flush hands
-// a reader every line as soon as it is complete.
+// Standard output is in binary mode: each unit of a line goes out as it is,
+// low byte first (as Windows keeps it in memory), and its "\n" as CR LF.
+// The runtime's UTF-16 text mode would do the same but stops a line at a
+// unit equal to WEOF, U+FFFF, which a registry name or value may hold. A
+// console gets the same units through its wide output, as text mode gave it.
+// The flush hands a reader every line as soon as it is complete.
 void WriteLine(const std::wstring& line)
 {
-    std::fputws(line.c_str(), stdout);
+    std::wstring units;
+    units.reserve(line.size() + 1);
+    for (wchar_t unit : line) {
+        if (unit == L'\n')
+            units += L'\r';
+        units += unit;
+    }
+    static HANDLE console = [] {
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode = 0;
+        return GetConsoleMode(out, &mode) ? out : nullptr;
+    }();
+    if (console) {
+        DWORD written = 0;
+        WriteConsoleW(console, units.data(), static_cast<DWORD>(units.size()), &written, nullptr);
+        return;
+    }
+    std::fwrite(units.data(), sizeof(wchar_t), units.size(), stdout);
     std::fflush(stdout);
 }
 
@@ -51,65 +66,62 @@ std::wstring OnOneLine(std::wstring text)
     return text;
 }
 
-// The key's number of subkeys and its last-write time.
-bool GetListState(HKEY key, DWORD* count, FILETIME* written)
-{
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, written) == ERROR_SUCCESS;
-}
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "registry names are UTF-16 units");
 
-// One pass over the indexes below `count`, counted before: a subkey removed
-// meanwhile leaves an index that no longer reads, and it is skipped.
-std::vector<std::wstring> ReadSubKeyNames(HKEY key, DWORD count)
-{
-    std::vector<std::wstring> names;
-    for (DWORD index = 0; index < count; ++index) {
-        wchar_t name[SUBKEY_NAME_SIZE];
-        DWORD length = SUBKEY_NAME_SIZE;
-        FILETIME written;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS)
-            names.push_back(name);
+// A registry key as the core's snapshot rule sees it: its number of subkeys,
+// its last-write time, and the names of one pass over its indexes.
+class SubKeySource : public NameListSource {
+public:
+    explicit SubKeySource(HKEY key) : key_(key) {}
+
+    bool QueryState(NameListState* state) override
+    {
+        DWORD count = 0;
+        FILETIME written = {};
+        if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, &written) != ERROR_SUCCESS)
+            return false;
+        state->count = count;
+        state->written = static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+        return true;
     }
-    return names;
-}
+
+    // One pass from index 0 until the enumeration ends. A subkey removed
+    // meanwhile ends it early or shifts a name past the reader, and a name of
+    // 255 characters does not fit: those are not in this reading. Subkeys
+    // added meanwhile are read past the count asked before, since the names
+    // they push there would be lost otherwise; the pass goes at most to twice
+    // that count, so a list that grows without end cannot hold the run.
+    std::vector<std::u16string> ReadNames(std::uint32_t count) override
+    {
+        std::vector<std::u16string> names;
+        const std::uint64_t indexesMax = 2 * static_cast<std::uint64_t>(count) + 16;
+        for (DWORD index = 0; index < indexesMax; ++index) {
+            wchar_t name[SUBKEY_NAME_SIZE];
+            DWORD length = SUBKEY_NAME_SIZE;
+            FILETIME written;
+            LONG error = RegEnumKeyExW(key_, index, name, &length, nullptr, nullptr, nullptr, &written);
+            if (error == ERROR_NO_MORE_ITEMS)
+                break;
+            if (error == ERROR_SUCCESS)
+                names.emplace_back(reinterpret_cast<const char16_t*>(name), length);
+        }
+        return names;
+    }
+
+private:
+    HKEY key_;
+};
 
 }  // namespace
 
 std::vector<std::wstring> GetSubKeyNames(HKEY key)
 {
-    // The registry enumerates by index, and an index shifts under the reader
-    // when a subkey before it is added or removed: a browser nobody touched
-    // would be read twice or not at all. Every subkey added or removed sets
-    // the key's last-write time, so names read between two queries that agree
-    // are a snapshot. The count is compared too: the time has the resolution
-    // of the system clock's tick, and a single change in the same tick as the
-    // one before it leaves the time as it was, but not the count.
+    SubKeySource source(key);
     std::vector<std::wstring> names;
-    DWORD count = 0;
-    FILETIME before = {};
-    if (!GetListState(key, &count, &before))
-        return names;
-    for (int read = 1; read <= NAME_READS_MAX; ++read) {
-        names = ReadSubKeyNames(key, count);
-        DWORD countAfter = 0;
-        FILETIME after = {};
-        // A key that cannot be queried any more (deleted meanwhile) has
-        // nothing better to give than this read.
-        if (!GetListState(key, &countAfter, &after) ||
-            (countAfter == count && CompareFileTime(&after, &before) == 0))
-            return names;
-        count = countAfter;
-        before = after;
-    }
-    // The list never held still: of a name read twice (the same subkey met
-    // again at a shifted index) only the first is kept.
-    std::set<std::wstring> seen;
-    std::vector<std::wstring> unique;
-    for (std::wstring& name : names) {
-        if (seen.insert(name).second)
-            unique.push_back(std::move(name));
-    }
-    return unique;
+    for (const std::u16string& name : TakeNameSnapshot(source))
+        names.emplace_back(name.begin(), name.end());
+    return names;
 }
 
 std::wstring GetDefaultValue(HKEY key)

@@ -11,8 +11,7 @@
 int ListBrowsers(HKEY hive);
 
 // The names of the subkeys of `key`, in the registry's enumeration order, as
-// one snapshot: read again while the key changes under the reading, a few
-// times at most.
+// one snapshot by the core's rule (snapshot.h): read until two readings agree.
 std::vector<std::wstring> GetSubKeyNames(HKEY key);
 
 // The text of the default (unnamed) value of `key`; empty when it has none.

@@ -9,9 +9,9 @@
 
 int main()
 {
-    // UTF-16 little-endian without a byte-order mark, "\n" written as CR LF;
-    // on a console the runtime shows the same text through its wide output.
-    _setmode(_fileno(stdout), _O_U16TEXT);
+    // The lines are UTF-16 little-endian without a byte-order mark, written
+    // unit for unit (browsers.cpp): the runtime must pass every byte as it is.
+    _setmode(_fileno(stdout), _O_BINARY);
     // Running out of memory (a value of hundreds of megabytes in the user's
     // hive is enough) ends that hive's listing; the lines written stay, every
     // key is closed by its owner on the way out, and the next hive is listed.

@@ -198,6 +198,8 @@ TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
         {L"NoDisplay", unset, true, Sz(L"C:\\d.exe"), L"NoDisplay||\"C:\\d.exe\"\r\n"},
         {L"Caf\u00e9", Sz(L"\u20ac \U0001F310"), true, Sz(L"C:\\\u00e9.exe"),
          L"Caf\u00e9|\u20ac \U0001F310|\"C:\\\u00e9.exe\"\r\n"},
+        // U+FFFF is the runtime's WEOF: its wide text stream would end the line there.
+        {L"Max\uFFFF", Sz(L"\xD800\uFFFF"), true, Sz(L"C:\\\uFFFF"), L"Max\uFFFF|\xD800\uFFFF|\"C:\\\uFFFF\"\r\n"},
         // Every CR and LF inside a name or a value is a space: one browser, one line.
         {L"Lines", Sz(L"one\ntwo\rthree\r\nfour"), false, unset, L"Lines|one two three  four|\"null\"\r\n"},
         {L"Line\rKey\n", Sz(L"K"), true, Sz(L"\"C:\\k.exe\"\r\n-new\n"), L"Line Key |K|\"C:\\k.exe\"  -new \r\n"},
@@ -328,11 +330,11 @@ TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
     EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, kept), kept + L"|Kept Browser|\"C:\\kept.exe\"\n");
 }
 
-// Browsers that come and go among the kept ones ("Kept100x" lies between "Kept100" and
-// "Kept101") shift the indexes under Webroster's reading of the names. A run meets at most four
-// changes (three, and one begun before it), fewer than the five readings it allows itself, so
-// one reading holds still wherever the changes fall. The test cannot see whether a change met
-// a reading; it asserts what came out: each untouched browser once, in order.
+// Browsers that come and go, without end, shift the indexes under Webroster's reading of the names:
+// before all the kept ones ("Churn137") and among them ("Kept137x" lies between "Kept137" and
+// "Kept138"). Each untouched browser still comes out once, in order: the names are read again until
+// two readings agree, or taken from every reading. The test cannot see whether a change met a
+// reading; it asserts what came out, the churned lines left aside.
 TEST_F(WebrosterTest, ListsEachUntouchedBrowserOnceWhileOthersComeAndGo)
 {
     std::map<std::wstring, std::wstring> lines;
@@ -342,23 +344,19 @@ TEST_F(WebrosterTest, ListsEachUntouchedBrowserOnceWhileOthersComeAndGo)
         lines[name] = name + L"||\"null\"\r\n";
     }
     const std::wstring expected = MachineListing(lines);
-    const std::wregex churned(OURS + L"Kept\\d+x\\|[^\\n]*\\n");
-    std::atomic<int> changesLeft(0);
+    const std::wregex churned(OURS + L"(Kept\\d+x|Churn\\d+)\\|[^\\n]*\\n");
     std::atomic<bool> done(false);
     std::thread churn([&] {
-        for (int i = 0; !done; Sleep(15)) {
-            if (changesLeft == 0)
-                continue;
-            --changesLeft;
-            std::wstring path = LIST_PATH + L"\\" + OURS + L"Kept" + std::to_wstring(100 + i / 2 * 37 % 600) + L"x";
-            if (i++ % 2 == 0)
+        for (int i = 0; !done; ++i, Sleep(1)) {
+            std::wstring number = std::to_wstring(100 + i / 2 * 37 % 600);
+            std::wstring path = LIST_PATH + L"\\" + OURS + (i % 4 < 2 ? L"Churn" + number : L"Kept" + number + L"x");
+            if (i % 2 == 0)
                 PutKey(HKEY_LOCAL_MACHINE, path, Value());
             else
                 RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
         }
     });
-    for (int run = 0; run < 10; ++run) {
-        changesLeft = 3;
+    for (int run = 0; run < 16; ++run) {
         std::string out = RunWebroster();
         std::wstring text(out.size() / 2, L'\0');
         std::memcpy(&text[0], out.data(), text.size() * sizeof(wchar_t));
