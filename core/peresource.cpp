@@ -67,6 +67,7 @@ std::uint32_t Le32(const std::uint8_t* bytes)
 // that needs more spreads its entries apart on purpose, to cost a read each.
 struct FileReader {
     const FileBytes* file;
+    std::uint32_t largestResource;  // of the version resources the system could take
     std::uint32_t readsLeft;
     std::uint32_t uses;
     std::uint64_t start[WINDOW_COUNT];
@@ -245,6 +246,8 @@ bool CheckDataEntry(const PeModule& module, std::uint32_t offset)
     std::uint32_t size = Le32(entry + 4);
     if (size == 0 || size > VERSION_RESOURCE_MAX_BYTES)
         return false;
+    if (size > module.reader->largestResource)
+        module.reader->largestResource = size;
     const Section* section = SectionOf(module, rva);
     std::uint64_t at = 0;
     return section != nullptr && InSection(module, *section, rva, size, &at);
@@ -367,15 +370,14 @@ ResourceCheck CheckNe(FileReader& file, std::uint64_t header)
             if (length == 0 || length > VERSION_RESOURCE_MAX_BYTES || offset > file.file->size ||
                 length > file.file->size - offset)
                 return RESOURCE_PATH_DAMAGED;
+            if (length > file.largestResource)
+                file.largestResource = static_cast<std::uint32_t>(length);
         }
     }
 }
 
-}  // namespace
-
-ResourceCheck CheckVersionResourcePath(const FileBytes& file)
+ResourceCheck CheckModule(const FileBytes& file, FileReader& reader)
 {
-    FileReader reader = {};
     reader.file = &file;
     reader.readsLeft = VERSION_CHECK_READ_BUDGET;
     // Bytes inside the file that cannot be read are unknown, and the system
@@ -402,4 +404,15 @@ ResourceCheck CheckVersionResourcePath(const FileBytes& file)
     if (!ReadAt(reader, header + 2, signature + 2, 2) || signature[2] != 0 || signature[3] != 0)
         return RESOURCE_PATH_DAMAGED;
     return CheckPe(reader, header);
+}
+
+}  // namespace
+
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, std::uint32_t* largestResource)
+{
+    FileReader reader = {};
+    ResourceCheck check = CheckModule(file, reader);
+    if (largestResource != nullptr)
+        *largestResource = check == RESOURCE_PATH_INTACT ? reader.largestResource : 0;
+    return check;
 }

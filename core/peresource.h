@@ -37,5 +37,7 @@ enum ResourceCheck {
 // lie off their alignment, an image far larger than the file) is damaged.
 // Reads at most the headers, the directories on the way and the data
 // entries, never the resource itself; a file that needs more windows than
-// the budget is damaged.
-ResourceCheck CheckVersionResourcePath(const FileBytes& file);
+// the budget is damaged. For an intact module, `largestResource` (when given)
+// gets the size of the largest version resource the system could take: 0
+// when it has none.
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, std::uint32_t* largestResource = nullptr);

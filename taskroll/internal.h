@@ -64,7 +64,10 @@ void StopVersionReader();
 
 // Makes this process a worker (a crash ends it at once) and says so to TaskRoll.
 void EnterVersionReaderProcess();
+struct VersionRequest {
+    std::string path;
+};
 // One request as the worker reads it from `input`: false at the input's end.
-bool ReadVersionRequest(HANDLE input, std::string* path);
-// The system's answer for `path`, written to `output`; false when it cannot be written.
-bool AnswerVersionRequest(HANDLE output, const std::string& path);
+bool ReadVersionRequest(HANDLE input, VersionRequest* request);
+// The system's answer to `request`, written to `output`; false when it cannot be written.
+bool AnswerVersionRequest(HANDLE output, const VersionRequest& request);

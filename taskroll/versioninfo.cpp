@@ -288,10 +288,14 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     file.size = static_cast<std::uint64_t>(size.QuadPart);
     file.read = ReadWindowed;
     file.context = &window;
-    if (!sized || CheckVersionResourcePath(file) == RESOURCE_PATH_DAMAGED) {
+    std::uint32_t resourceBytes = 0;
+    ResourceCheck check = sized ? CheckVersionResourcePath(file, &resourceBytes) : RESOURCE_PATH_DAMAGED;
+    if (check == RESOURCE_PATH_DAMAGED) {
         // Nothing of it reaches the system: the default texts stand.
         resource->state = VERSION_READ;
         resource->damaged = true;
+    } else if (check == RESOURCE_PATH_INTACT && resourceBytes == 0) {
+        // A module without a version resource: the system would find none.
     } else {
         PinFile(path, &pinned);
         native.End();

@@ -34,6 +34,8 @@ constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
 // An answer: the outcome and the block's size, 4 little-endian bytes each,
 // then the block for SYSTEM_READ_DONE.
 constexpr DWORD ANSWER_HEADER_BYTES = 8;
+// A request: the path's length, 4 little-endian bytes, then its ANSI bytes.
+constexpr DWORD REQUEST_HEADER_BYTES = 4;
 // What a worker says first, once it runs; and how long it may take to say it
 // (creating a process is slow on a busy machine, and under Wine).
 constexpr unsigned char READY_WORD[4] = {'T', 'R', 'V', 'R'};
@@ -86,24 +88,30 @@ std::uint32_t Le32(const unsigned char* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// The system's version functions, as TaskRoll has always called them, on the
-// native file system (the 32-bit build reads System32 itself, not SysWOW64).
-SystemRead AskSystem(const char* path, std::vector<unsigned char>* block, DWORD* size)
+// The system's version functions on the native file system (the 32-bit
+// build reads System32 itself, not SysWOW64), with the flags and the two
+// calls TaskRoll has always made. The size query cannot be left out: the room
+// the system asks for follows the resource's own bytes, which the check never
+// reads, and a block of another size would show a damaged resource otherwise.
+// `block` is one buffer for the whole run of a worker.
+SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* block, DWORD* size)
 {
-    block->clear();
     handles::NativeViewScope native;
+    const char* path = request.path.c_str();
+    // Zero-filled, so that no byte the system did not write can reach a record.
+    try {
+        block->reserve(VERSION_BLOCK_MAX_BYTES);
+    } catch (...) {
+        return SYSTEM_READ_FAILED;
+    }
+    block->clear();
     DWORD handle = 0;
     *size = GetFileVersionInfoSizeA(path, &handle);
     if (*size == 0)
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
-    // Zero-filled, so that no byte the system did not write can reach a record.
-    try {
-        block->assign(*size, 0);
-    } catch (...) {
-        return SYSTEM_READ_FAILED;
-    }
+    block->assign(*size, 0);
     if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
         block->clear();
         return SYSTEM_READ_FAILED;
@@ -319,20 +327,20 @@ DWORD AwaitReady(Worker* worker)
 
 // One request and its answer, within `boundMs` of wall-clock time. The answer
 // arrives in the run's one answer buffer, usually in one transfer.
-Exchange AskWorker(Worker* worker, const char* path, DWORD boundMs, SystemRead* read,
+Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, SystemRead* read,
                    std::vector<unsigned char>* block)
 {
     std::vector<unsigned char>& answer = State().answer;
     const DWORD processorMs = State().bounds.processorMs;
     const DWORD deadline = GetTickCount() + boundMs;
-    std::string request(4, '\0');
+    std::string request(REQUEST_HEADER_BYTES, '\0');
     try {
-        request += path;
+        request += asked.path;
         answer.resize(ANSWER_HEADER_BYTES + VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
         return EXCHANGE_FAILED;
     }
-    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(request.size() - 4));
+    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(asked.path.size()));
     for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
         Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
                                         deadline, processorMs);
@@ -371,10 +379,10 @@ Exchange AskWorker(Worker* worker, const char* path, DWORD boundMs, SystemRead* 
 }
 
 // The system asked in this process, once no worker can be had.
-SystemRead ReadHere(const char* path, std::vector<unsigned char>* block)
+SystemRead ReadHere(const VersionRequest& request, std::vector<unsigned char>* block)
 {
     DWORD size = 0;
-    return AskSystem(path, block, &size);
+    return AskSystem(request, block, &size);
 }
 
 }  // namespace
@@ -383,12 +391,18 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
 {
     ReaderState& state = State();
     block->clear();
+    VersionRequest request;
+    try {
+        request.path = path;
+    } catch (...) {
+        return SYSTEM_READ_FAILED;
+    }
     if (state.failed.Find(file) != nullptr) {
         LogMessage("File '%s' ended the version reader process before; it is not read again", path);
         return SYSTEM_READ_CRASHED;
     }
     if (state.unavailable)
-        return ReadHere(path, block);
+        return ReadHere(request, block);
 
     SystemRead read = SYSTEM_READ_NONE;
     Exchange outcome = EXCHANGE_FAILED;
@@ -404,10 +418,10 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
                 LogMessage("The version reader process cannot be started (error %lu); version resources are read by "
                            "TaskRoll itself",
                            static_cast<unsigned long>(error));
-                return ReadHere(path, block);
+                return ReadHere(request, block);
             }
         }
-        outcome = AskWorker(&state.worker, path, boundMs, &read, block);
+        outcome = AskWorker(&state.worker, request, boundMs, &read, block);
         if (outcome == EXCHANGE_ANSWERED)
             return read;
         StopWorker(&state.worker);
@@ -440,28 +454,34 @@ bool IsVersionReaderProcess(DWORD processId)
     return false;
 }
 
-bool ReadVersionRequest(HANDLE input, std::string* path)
+bool ReadVersionRequest(HANDLE input, VersionRequest* request)
 {
-    unsigned char length[4];
-    if (!MoveAll(input, false, length, sizeof length))
+    unsigned char header[REQUEST_HEADER_BYTES];
+    if (!MoveAll(input, false, header, sizeof header))
         return false;
-    std::uint32_t bytes = Le32(length);
+    std::uint32_t bytes = Le32(header);
     if (bytes == 0 || bytes > REQUEST_PATH_MAX_BYTES)
         return false;
-    path->assign(bytes, '\0');
-    return MoveAll(input, false, &(*path)[0], bytes) && path->find('\0') == std::string::npos;
+    request->path.assign(bytes, '\0');
+    return MoveAll(input, false, &request->path[0], bytes) && request->path.find('\0') == std::string::npos;
 }
 
-bool AnswerVersionRequest(HANDLE output, const std::string& path)
+bool AnswerVersionRequest(HANDLE output, const VersionRequest& request)
 {
-    std::vector<unsigned char> block;
+    // One buffer for the worker's run; the answer goes out in one write, so
+    // that TaskRoll usually has it in one read.
+    static std::vector<unsigned char> block;
+    static std::vector<unsigned char> answer;
     DWORD size = 0;
-    SystemRead read = AskSystem(path.c_str(), &block, &size);
-    // One write, so that TaskRoll usually has the answer in one read.
-    std::vector<unsigned char> answer(ANSWER_HEADER_BYTES);
+    SystemRead read = AskSystem(request, &block, &size);
+    try {
+        answer.resize(ANSWER_HEADER_BYTES);
+        answer.insert(answer.end(), block.begin(), block.end());
+    } catch (...) {
+        return false;
+    }
     PutLe32(answer.data(), static_cast<std::uint32_t>(read));
-    PutLe32(answer.data() + 4, size);
-    answer.insert(answer.end(), block.begin(), block.end());
+    PutLe32(answer.data() + 4, read == SYSTEM_READ_DONE ? static_cast<std::uint32_t>(block.size()) : size);
     return MoveAll(output, true, answer.data(), static_cast<DWORD>(answer.size()));
 }
 
@@ -492,8 +512,8 @@ int RunVersionReader()
     EnterVersionReaderProcess();
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::string path;
-    while (ReadVersionRequest(input, &path) && AnswerVersionRequest(output, path)) {
+    VersionRequest request;
+    while (ReadVersionRequest(input, &request) && AnswerVersionRequest(output, request)) {
     }
     return 0;
 }
