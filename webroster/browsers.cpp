@@ -143,7 +143,7 @@ std::wstring GetDefaultValue(HKEY key)
     return std::wstring();
 }
 
-std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
+std::wstring GetBrowserLine(HKEY hive, const std::wstring& name, const std::wstring& under)
 {
     // Each key is opened by its full path from the hive's root: a browser
     // removed since its name was read gets its line, with "null" in both fields.
@@ -151,7 +151,7 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
     std::wstring line = OnOneLine(name) + L"|";
     {
         handles::RegistryKey client;
-        std::wstring clientPath = LIST_KEY_PATH + name + L"\\";
+        std::wstring clientPath = under + LIST_KEY_PATH + name + L"\\";
         if (RegOpenKeyExW(hive, clientPath.c_str(), 0, READ_64_BIT_VIEW, client.Receive()) == ERROR_SUCCESS)
             line += OnOneLine(GetDefaultValue(client.Get()));
         else
@@ -159,7 +159,7 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
     }
     line += L"|";
     handles::RegistryKey command;
-    std::wstring commandPath = LIST_KEY_PATH + name + L"\\shell\\open\\command\\";
+    std::wstring commandPath = under + LIST_KEY_PATH + name + L"\\shell\\open\\command\\";
     if (RegOpenKeyExW(hive, commandPath.c_str(), 0, READ_64_BIT_VIEW, command.Receive()) == ERROR_SUCCESS) {
         std::wstring value = OnOneLine(GetDefaultValue(command.Get()));
         command.Reset();
@@ -175,7 +175,7 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name)
     return line + L"\n";
 }
 
-int ListBrowsers(HKEY hive)
+int ListBrowsers(HKEY hive, const std::wstring& under)
 {
     // All names are read, and the list key closed, before the first line is
     // written: a slow reader of the output cannot stretch the read of the
@@ -183,7 +183,7 @@ int ListBrowsers(HKEY hive)
     std::vector<std::wstring> names;
     {
         handles::RegistryKey list;
-        LONG error = RegOpenKeyExW(hive, LIST_KEY_PATH, 0, READ_64_BIT_VIEW, list.Receive());
+        LONG error = RegOpenKeyExW(hive, (under + LIST_KEY_PATH).c_str(), 0, READ_64_BIT_VIEW, list.Receive());
         if (error != ERROR_SUCCESS) {
             WriteLine(L"RegOpenKeyEx failed, error code" + std::to_wstring(error) + L"\n");
             return 0;
@@ -191,6 +191,6 @@ int ListBrowsers(HKEY hive)
         names = GetSubKeyNames(list.Get());
     }
     for (const std::wstring& name : names)
-        WriteLine(GetBrowserLine(hive, name));
+        WriteLine(GetBrowserLine(hive, name, under));
     return 0;
 }

@@ -1,5 +1,6 @@
 // Webroster: lists the browsers registered for the local machine, then for the
-// current user, one line each on standard output in UTF-16.
+// current user (run as a service account, then for each signed-in user), one
+// line each on standard output in UTF-16.
 #include "browsers.h"
 
 #include <fcntl.h>
@@ -20,6 +21,19 @@ int main()
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         try {
             ListBrowsers(hive);
+        } catch (...) {
+        }
+    }
+    // Run as a service account, the own hive above holds no browser; the
+    // signed-in users' hives follow, each as the current user's would be.
+    std::vector<std::wstring> userHives;
+    try {
+        userHives = GetSignedInUserHives();
+    } catch (...) {
+    }
+    for (const std::wstring& sid : userHives) {
+        try {
+            ListBrowsers(HKEY_USERS, sid);
         } catch (...) {
         }
     }

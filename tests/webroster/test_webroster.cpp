@@ -330,6 +330,24 @@ TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
     EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, kept), kept + L"|Kept Browser|\"C:\\kept.exe\"\n");
 }
 
+// A run as a service account lists each signed-in user's hive through HKEY_USERS\<SID>. Wine cannot run a
+// program as SYSTEM or a service account (every program runs as its one user), so no run of Webroster.exe here
+// lists another hive: shown is that an interactive run lists none, and that the listing through
+// HKEY_USERS\<SID> of Wine's own user hive gives the lines of HKEY_CURRENT_USER, byte for byte.
+TEST_F(WebrosterTest, ListsAUserHiveThroughItsSid)
+{
+    const std::wstring sid = GetOwnSid(), name = OURS + L"UserHive";
+    ASSERT_EQ(sid.find(L"S-1-5-21-"), 0u) << testkit::Narrow(sid);
+    EXPECT_TRUE(GetSignedInUserHives().empty());
+    AddBrowser(HKEY_CURRENT_USER, name, L"User Browser", L"C:\\u.exe");
+    HKEY list = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + LIST_PATH).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &list),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Ours(GetSubKeyNames(list)), std::vector<std::wstring>{name});
+    RegCloseKey(list);
+    EXPECT_EQ(GetBrowserLine(HKEY_USERS, name, sid + L"\\"), name + L"|User Browser|\"C:\\u.exe\"\n");
+}
+
 // Browsers that come and go, without end, shift the indexes under Webroster's reading of the names:
 // before all the kept ones ("Churn137") and among them ("Kept137x" lies between "Kept137" and
 // "Kept138"). Each untouched browser still comes out once, in order: the names are read again until
