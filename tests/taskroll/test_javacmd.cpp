@@ -4,6 +4,7 @@
 // that opens but whose size cannot be read (-2): every file that opens
 // reports one, on Wine as on Windows.
 #include "rig.h"
+#include "internal.h"
 #include "javacmd.h"
 #include "testkit.h"
 
