@@ -7,13 +7,13 @@ namespace {
 // A directory that a registry value names, or empty when it cannot be used.
 // Only a fixed local disk is looked at: a network path would have TaskRoll
 // authenticate to whatever server a user names, and wait for it.
-std::string DirectoryFromRegistry(const RegistryText& value, const std::vector<KnownVariable>& variables,
+std::string DirectoryFromRegistry(const RegistryText& value, const KnownVariable* variables, std::size_t count,
                                   std::uint32_t fixedDrives)
 {
     std::string directory;
     if (!value.present || (value.type != REGISTRY_TYPE_SZ && value.type != REGISTRY_TYPE_EXPAND_SZ) ||
-        !OwnerDirectoryFromText(value.text, value.type == REGISTRY_TYPE_EXPAND_SZ, variables.data(),
-                                variables.size(), &directory) ||
+        !OwnerDirectoryFromText(value.text, value.type == REGISTRY_TYPE_EXPAND_SZ, variables, count,
+                                &directory) ||
         !IsOnFixedDrive(directory, fixedDrives))
         return std::string();
     return directory;
@@ -47,20 +47,24 @@ std::vector<OwnerPlace> PlanOwnerPlaces(const OwnerFacts& facts)
     // one all the same: every directory planned from it must be plain too.
     const std::string windows = IsOnFixedDrive(facts.windowsDirectory, facts.fixedDrives) ? facts.windowsDirectory
                                                                                             : std::string();
-    std::vector<KnownVariable> variables = {
-        {"SystemRoot", windows}, {"windir", windows}, {"SystemDrive", windows.substr(0, 2)}};
-    const std::string profile = DirectoryFromRegistry(facts.profile, variables, facts.fixedDrives);
+    // An empty value names a variable as unknown: the profile's stay so
+    // until the profile itself is known, and cannot name themselves.
+    const std::size_t count = 6;
+    KnownVariable variables[count] = {{"SystemRoot", windows}, {"windir", windows},
+                                      {"SystemDrive", windows.substr(0, 2)}, {"USERPROFILE", ""},
+                                      {"LOCALAPPDATA", ""}, {"APPDATA", ""}};
+    const std::string profile = DirectoryFromRegistry(facts.profile, variables, count, facts.fixedDrives);
     if (!profile.empty()) {
-        variables.push_back({"USERPROFILE", profile});
-        variables.push_back({"LOCALAPPDATA", JoinPath(profile, "AppData\\Local")});
-        variables.push_back({"APPDATA", JoinPath(profile, "AppData\\Roaming")});
+        variables[3].value = profile;
+        variables[4].value = JoinPath(profile, "AppData\\Local");
+        variables[5].value = JoinPath(profile, "AppData\\Roaming");
     }
 
     std::vector<std::string> ownNames;
     if (!facts.accountName.empty())
         ownNames.push_back(facts.accountName);
-    const std::string directories[] = {DirectoryFromRegistry(facts.tmp, variables, facts.fixedDrives),
-                                       DirectoryFromRegistry(facts.temp, variables, facts.fixedDrives),
+    const std::string directories[] = {DirectoryFromRegistry(facts.tmp, variables, count, facts.fixedDrives),
+                                       DirectoryFromRegistry(facts.temp, variables, count, facts.fixedDrives),
                                        profile.empty() ? profile : JoinPath(profile, "AppData\\Local\\Temp")};
     std::vector<OwnerPlace> places;
     for (const std::string& directory : directories) {

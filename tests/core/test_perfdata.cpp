@@ -36,6 +36,30 @@ TEST(PerfData, ViewShorterThanReportedSize)
     }
 }
 
+// The value after the key's name, over a file's bytes as mapped whole.
+TEST(PerfData, ValueAfterKeyName)
+{
+    const struct {
+        const char* what;
+        std::string bytes;
+        int code;
+        std::string value;
+    } cases[] = {
+        {"only the key", "javaCommand", -6, ""},
+        {"key in other letter case", "JavaCommand\0Main\0"s, -6, ""},
+        {"name running to the end", "javaCommandName", -7, ""},
+        {"empty value", "javaCommand\0\0rest\0"s, 0, ""},
+        {"tail of a dotted name", "\0sun.rt.javaCommand\0Main \xE9\t1\0rest\0"s, 0, "Main \xE9\t1"},
+        {"two occurrences", "javaCommand\0first\0javaCommand\0second\0"s, 0, "first"},
+    };
+    for (const auto& c : cases) {
+        std::string value = "untouched";
+        EXPECT_EQ(FindPerfDataValue(c.bytes.data(), c.bytes.size(), static_cast<int>(c.bytes.size()), "javaCommand",
+                                    value), c.code) << c.what;
+        EXPECT_EQ(c.code == 0 ? c.value : "untouched", value) << c.what;
+    }
+}
+
 TEST(PerfDataSearch, FirstOccurrenceLeavingOneByteAfter)
 {
     const struct {
