@@ -4,6 +4,15 @@
 
 namespace {
 
+// A plain local path (IsPlainLocalPath) on one of `fixedDrives`.
+bool IsOnFixedDrive(const std::string& directory, std::uint32_t fixedDrives)
+{
+    if (!IsPlainLocalPath(directory))
+        return false;
+    const char letter = directory[0] >= 'a' ? static_cast<char>(directory[0] - 'a' + 'A') : directory[0];
+    return (fixedDrives >> (letter - 'A') & 1u) != 0;
+}
+
 // A directory that a registry value names, or empty when it cannot be used.
 // Only a fixed local disk is looked at: a network path would have TaskRoll
 // authenticate to whatever server a user names, and wait for it.
@@ -26,14 +35,6 @@ std::string JoinPath(const std::string& directory, const char* name)
 }
 
 }  // namespace
-
-bool IsOnFixedDrive(const std::string& directory, std::uint32_t fixedDrives)
-{
-    if (!IsPlainLocalPath(directory))
-        return false;
-    const char letter = directory[0] >= 'a' ? static_cast<char>(directory[0] - 'a' + 'A') : directory[0];
-    return (fixedDrives >> (letter - 'A') & 1u) != 0;
-}
 
 // The owner's temporary directories, in the order in which the owner's
 // virtual machine would have chosen them: GetTempPath takes TMP before TEMP,

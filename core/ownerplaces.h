@@ -47,7 +47,3 @@ struct OwnerPlace {
 // own directories one named twice comes once, where it first comes; the
 // service places follow them as they are, with their own names.
 std::vector<OwnerPlace> PlanOwnerPlaces(const OwnerFacts& facts);
-
-// True when `directory` is a plain local path (IsPlainLocalPath) whose drive
-// is among `fixedDrives`.
-bool IsOnFixedDrive(const std::string& directory, std::uint32_t fixedDrives);
