@@ -25,15 +25,11 @@ std::string Describe(const std::vector<OwnerPlace>& places)
 {
     std::string text;
     for (const OwnerPlace& place : places) {
-        text += (text.empty() ? "" : " | ") + place.directory;
-        if (place.anyPerfDirectory) {
-            text += " *";
-            continue;
-        }
         std::string names;
         for (const std::string& name : place.names)
             names += (names.empty() ? "" : ",") + name;
-        text += " [" + names + "]" + (place.ownerRule ? "!" : "");
+        text += (text.empty() ? "" : " | ") + place.directory +
+                (place.anyPerfDirectory ? " *" : " [" + names + "]" + (place.ownerRule ? "!" : ""));
     }
     return text;
 }
@@ -47,91 +43,74 @@ TEST(OwnerPlaces, PlanFromFacts)
     const RegistryText profileTemp = Sz("%USERPROFILE%\\AppData\\Local\\Temp", REGISTRY_TYPE_EXPAND_SZ);
     const std::string inProfile = "C:\\Users\\a\\AppData\\Local\\Temp *";
     const std::string systemTemps = "C:\\Windows\\Temp [SYSTEM,PC$]! | C:\\Windows\\SystemTemp [SYSTEM,PC$]!";
+    const std::string windows = "C:\\Windows";
     const struct {
         const char* what;
-        AccountKind kind;
-        std::string account;
-        RegistryText profile, tmp, temp;
-        std::string windows, computer;
-        std::uint32_t drives;
+        OwnerFacts facts;  // account, kind, profile, TMP, TEMP, Windows directory, computer, fixed drives
         std::string plan;
     } cases[] = {
-        {"defaults, named once", ACCOUNT_USER, "a", userProfile, profileTemp, profileTemp, "C:\\Windows", "PC",
-         DRIVES_C_D, inProfile},
-        {"TMP outside the profile", ACCOUNT_USER, "a", userProfile, Sz("D:\\Tmp"), NONE, "C:\\Windows", "PC",
-         DRIVES_C_D, "D:\\Tmp [a]! | " + inProfile},
-        {"same directory in other letter case", ACCOUNT_USER, "a", userProfile, Sz("c:\\users\\A\\appdata\\local\\TEMP"),
-         NONE, "C:\\Windows", "PC", DRIVES_C_D, "c:\\users\\A\\appdata\\local\\TEMP *"},
-        {"REG_DWORD, REG_MULTI_SZ and REG_BINARY texts", ACCOUNT_USER, "a", Sz("C:\\Users\\a", 4), Sz("D:\\Tmp", 7),
-         Sz("D:\\Tmp", 3), "C:\\Windows", "PC", DRIVES_C_D, ""},
-        {"REG_SZ names no variable", ACCOUNT_USER, "a", userProfile, Sz("%USERPROFILE%\\T"), NONE, "C:\\Windows",
-         "PC", DRIVES_C_D, inProfile},
-        {"network drive and UNC path", ACCOUNT_USER, "a", userProfile, Sz("N:\\Temp"), Sz("\\\\server\\share\\t"),
-         "C:\\Windows", "PC", DRIVES_C_D, inProfile},
-        {"profile on a network drive", ACCOUNT_USER, "a", Sz("N:\\Users\\a"), Sz("D:\\Tmp"), NONE, "C:\\Windows",
-         "PC", DRIVES_C_D, "D:\\Tmp [a]!"},
-        {"account name unknown", ACCOUNT_USER, "", userProfile, Sz("D:\\Tmp"), profileTemp, "C:\\Windows", "PC",
-         DRIVES_C_D, inProfile},
-        {"a user has no service places", ACCOUNT_USER, "a", NONE, NONE, NONE, "C:\\Windows", "PC", DRIVES_C_D, ""},
-        {"LocalSystem", ACCOUNT_LOCAL_SYSTEM, "SYSTEM", systemProfile, NONE, NONE, "C:\\Windows", "PC", DRIVES_C_D,
+        {"defaults, named once", {"a", ACCOUNT_USER, userProfile, profileTemp, profileTemp, windows, "PC", DRIVES_C_D},
+         inProfile},
+        {"TMP outside the profile", {"a", ACCOUNT_USER, userProfile, Sz("D:\\Tmp"), NONE, windows, "PC", DRIVES_C_D},
+         "D:\\Tmp [a]! | " + inProfile},
+        {"same directory in other letter case",
+         {"a", ACCOUNT_USER, userProfile, Sz("c:\\users\\A\\appdata\\local\\TEMP"), NONE, windows, "PC", DRIVES_C_D},
+         "c:\\users\\A\\appdata\\local\\TEMP *"},
+        {"REG_DWORD, REG_MULTI_SZ and REG_BINARY texts",
+         {"a", ACCOUNT_USER, Sz("C:\\Users\\a", 4), Sz("D:\\Tmp", 7), Sz("D:\\Tmp", 3), windows, "PC", DRIVES_C_D}, ""},
+        {"network drive and UNC path",
+         {"a", ACCOUNT_USER, userProfile, Sz("N:\\Temp"), Sz("\\\\server\\share\\t"), windows, "PC", DRIVES_C_D},
+         inProfile},
+        {"profile on a network drive",
+         {"a", ACCOUNT_USER, Sz("N:\\Users\\a"), Sz("D:\\Tmp"), NONE, windows, "PC", DRIVES_C_D}, "D:\\Tmp [a]!"},
+        {"account name unknown", {"", ACCOUNT_USER, userProfile, Sz("D:\\Tmp"), profileTemp, windows, "PC", DRIVES_C_D},
+         inProfile},
+        {"LocalSystem", {"SYSTEM", ACCOUNT_LOCAL_SYSTEM, systemProfile, NONE, NONE, windows, "PC", DRIVES_C_D},
          "C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local\\Temp * | " + systemTemps},
-        {"LocalSystem's TMP in the system's Temp", ACCOUNT_LOCAL_SYSTEM, "SYSTEM", NONE,
-         Sz("%SystemRoot%\\Temp", REGISTRY_TYPE_EXPAND_SZ), NONE, "C:\\Windows", "PC", DRIVES_C_D,
+        {"LocalSystem's TMP in the system's Temp",
+         {"SYSTEM", ACCOUNT_LOCAL_SYSTEM, NONE, Sz("%SystemRoot%\\Temp", REGISTRY_TYPE_EXPAND_SZ), NONE, windows, "PC",
+          DRIVES_C_D},
          "C:\\Windows\\Temp [SYSTEM]! | " + systemTemps},
-        {"LocalService, computer name unknown", ACCOUNT_LOCAL_SERVICE, "LOCAL SERVICE", NONE, NONE, NONE,
-         "C:\\Windows", "", DRIVES_C_D,
+        {"LocalService, computer name unknown",
+         {"LOCAL SERVICE", ACCOUNT_LOCAL_SERVICE, NONE, NONE, NONE, windows, "", DRIVES_C_D},
          "C:\\Windows\\Temp [LOCAL SERVICE]! | C:\\Windows\\SystemTemp [LOCAL SERVICE]!"},
-        {"NetworkService with nothing to look for", ACCOUNT_NETWORK_SERVICE, "", NONE, NONE, NONE, "C:\\Windows", "",
-         DRIVES_C_D, ""},
-        {"Windows directory not on a fixed disk", ACCOUNT_LOCAL_SYSTEM, "SYSTEM", systemProfile, NONE, NONE,
-         "N:\\Windows", "PC", DRIVES_C_D, ""},
-        {"Windows directory at a root", ACCOUNT_NETWORK_SERVICE, "", NONE, NONE, NONE, "d:\\", "PC", DRIVES_C_D,
+        {"NetworkService with nothing to look for",
+         {"", ACCOUNT_NETWORK_SERVICE, NONE, NONE, NONE, windows, "", DRIVES_C_D}, ""},
+        {"Windows directory not on a fixed disk",
+         {"SYSTEM", ACCOUNT_LOCAL_SYSTEM, systemProfile, NONE, NONE, "N:\\Windows", "PC", DRIVES_C_D}, ""},
+        {"Windows directory at a root", {"", ACCOUNT_NETWORK_SERVICE, NONE, NONE, NONE, "d:\\", "PC", DRIVES_C_D},
          "d:\\Temp [PC$]! | d:\\SystemTemp [PC$]!"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        OwnerFacts facts;
-        facts.accountName = c.account;
-        facts.kind = c.kind;
-        facts.profile = c.profile;
-        facts.tmp = c.tmp;
-        facts.temp = c.temp;
-        facts.windowsDirectory = c.windows;
-        facts.computerName = c.computer;
-        facts.fixedDrives = c.drives;
-        EXPECT_EQ(Describe(PlanOwnerPlaces(facts)), c.plan);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Describe(PlanOwnerPlaces(c.facts)), c.plan) << c.what;
 }
 
 TEST(PerfData, VerdictOnWhatTheHandleSays)
 {
-    PerfFileFacts plain;
-    plain.diskFile = plain.attributesKnown = plain.sizeKnown = true;
-    plain.size = 100;
-    plain.owner = PERF_OWNER_OTHER;
-    auto with = [&](void (*change)(PerfFileFacts&)) { PerfFileFacts facts = plain; change(facts); return facts; };
+    const long long SMALL = 100;
     const struct {
         const char* what;
-        PerfFileFacts facts;
+        PerfFileFacts facts;  // disk, attributes, directory, reparse point, owner rule, owner, size known, size
         int code;
     } cases[] = {
-        {"another user's file where only the owner writes", plain, PERF_READ},
-        {"pipe or device", with([](PerfFileFacts& f) { f.diskFile = false; }), PERF_NOT_PLAIN},
-        {"attributes not read", with([](PerfFileFacts& f) { f.attributesKnown = false; }), PERF_NOT_PLAIN},
-        {"directory", with([](PerfFileFacts& f) { f.directory = true; }), PERF_NOT_PLAIN},
-        {"reparse point", with([](PerfFileFacts& f) { f.reparsePoint = f.ownerRule = true; }), PERF_NOT_PLAIN},
-        {"another user's file where all write", with([](PerfFileFacts& f) { f.ownerRule = true; }), PERF_NOT_OWNERS},
-        {"owner not read", with([](PerfFileFacts& f) { f.ownerRule = true, f.owner = PERF_OWNER_UNKNOWN; }),
+        {"another user's, where only the owner writes",
+         {true, true, false, false, false, PERF_OWNER_OTHER, true, SMALL}, PERF_READ},
+        {"pipe or device", {false, true, false, false, false, PERF_OWNER_OTHER, true, SMALL}, PERF_NOT_PLAIN},
+        {"attributes not read", {true, false, false, false, false, PERF_OWNER_OTHER, true, SMALL}, PERF_NOT_PLAIN},
+        {"directory", {true, true, true, false, false, PERF_OWNER_OTHER, true, SMALL}, PERF_NOT_PLAIN},
+        {"reparse point", {true, true, false, true, true, PERF_OWNER_PROCESS_OWNER, true, SMALL}, PERF_NOT_PLAIN},
+        {"another user's, where all write", {true, true, false, false, true, PERF_OWNER_OTHER, true, SMALL},
          PERF_NOT_OWNERS},
-        {"the owner's", with([](PerfFileFacts& f) { f.ownerRule = true, f.owner = PERF_OWNER_PROCESS_OWNER; }),
+        {"owner not read", {true, true, false, false, true, PERF_OWNER_UNKNOWN, true, SMALL}, PERF_NOT_OWNERS},
+        {"the owner's", {true, true, false, false, true, PERF_OWNER_PROCESS_OWNER, true, SMALL}, PERF_READ},
+        {"SYSTEM's", {true, true, false, false, true, PERF_OWNER_SYSTEM, true, SMALL}, PERF_READ},
+        {"the Administrators'", {true, true, false, false, true, PERF_OWNER_ADMINISTRATORS, true, SMALL}, PERF_READ},
+        {"size not read", {true, true, false, false, false, PERF_OWNER_OTHER, false, 0}, PERF_SIZE_UNKNOWN},
+        {"at the size bound", {true, true, false, false, false, PERF_OWNER_OTHER, true, PERF_DATA_MAX_BYTES},
          PERF_READ},
-        {"SYSTEM's", with([](PerfFileFacts& f) { f.ownerRule = true, f.owner = PERF_OWNER_SYSTEM; }), PERF_READ},
-        {"the Administrators'", with([](PerfFileFacts& f) { f.ownerRule = true, f.owner = PERF_OWNER_ADMINISTRATORS; }),
-         PERF_READ},
-        {"size not read", with([](PerfFileFacts& f) { f.sizeKnown = false; }), PERF_SIZE_UNKNOWN},
-        {"at the size bound", with([](PerfFileFacts& f) { f.size = PERF_DATA_MAX_BYTES; }), PERF_READ},
-        {"past the size bound", with([](PerfFileFacts& f) { f.size = PERF_DATA_MAX_BYTES + 1; }), PERF_TOO_LARGE},
-        {"2 GiB - 1", with([](PerfFileFacts& f) { f.size = (2LL << 30) - 1; }), PERF_TOO_LARGE},
+        {"past the size bound", {true, true, false, false, false, PERF_OWNER_OTHER, true, PERF_DATA_MAX_BYTES + 1},
+         PERF_TOO_LARGE},
+        {"2 GiB - 1", {true, true, false, false, false, PERF_OWNER_OTHER, true, (2LL << 30) - 1}, PERF_TOO_LARGE},
     };
     for (const auto& c : cases) {
         PerfLookupBudget budget;
@@ -142,7 +121,7 @@ TEST(PerfData, VerdictOnWhatTheHandleSays)
     }
     // Whole or not at all: one byte past what is left stops the lookup, and leaves the budget as it was.
     PerfLookupBudget budget;
-    budget.bytes = plain.size - 1;
-    EXPECT_EQ(JudgePerfDataFile(plain, &budget), PERF_BUDGET_SPENT);
-    EXPECT_EQ(budget.bytes, plain.size - 1);
+    budget.bytes = SMALL - 1;
+    EXPECT_EQ(JudgePerfDataFile(cases[0].facts, &budget), PERF_BUDGET_SPENT);
+    EXPECT_EQ(budget.bytes, SMALL - 1);
 }
