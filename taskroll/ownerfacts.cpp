@@ -89,9 +89,9 @@ bool GetOwnerFacts(HANDLE process, ProcessOwner* owner, OwnerFacts* facts)
         facts->accountName = name;
     facts->kind = GetAccountKind(owner->sid);
 
-    facts->profile = ReadRegistryText(
-        HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + owner->sidText,
-        "ProfileImagePath");
+    const std::string profileKey = std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+                                   owner->sidText;
+    facts->profile = ReadRegistryText(HKEY_LOCAL_MACHINE, profileKey, "ProfileImagePath");
     const std::string environmentKey = std::string(owner->sidText) + "\\Environment";
     facts->tmp = ReadRegistryText(HKEY_USERS, environmentKey, "TMP");
     facts->temp = ReadRegistryText(HKEY_USERS, environmentKey, "TEMP");
