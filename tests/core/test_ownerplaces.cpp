@@ -1,13 +1,9 @@
-// The owner's places and the verdict on a perf-data file, from facts that no
-// Wine prefix produces: Wine has one user, no SYSTEM or service accounts, no
-// other owner for a file, no reparse points and no network drives, and its
-// registry values are the test's own.
+// The owner's places and the perf-data verdict, from facts no Wine prefix has: one user
+// there, no service accounts, no other file owner, no reparse points, no network drives.
 #include "ownerplaces.h"
 #include "perfdata.h"
 
 #include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 
@@ -19,8 +15,7 @@ RegistryText Sz(const std::string& text, std::uint32_t type = REGISTRY_TYPE_SZ)
     return {true, type, text};
 }
 
-// "directory *" for any hsperfdata_*, "directory [name,...]!" for the named
-// ones under the owner rule, places joined by " | ".
+// "directory *": any hsperfdata_*; "directory [name,...]!": those, under the owner rule.
 std::string Describe(const std::vector<OwnerPlace>& places)
 {
     std::string text;
