@@ -264,7 +264,8 @@ TEST(JavaCommand, RecordOfJavawProcess)
 // in TaskRoll's own TEMP (the system's Temp for a run as SYSTEM): every file
 // has the test's user for its owner here, and Wine keeps no other owner that a
 // test could give a file, so the owner check that refuses such a file passes
-// for all of them.
+// for all of them. The plan and the verdict for those facts are tested
+// natively, in tests/core/test_ownerplaces.cpp.
 TEST(JavaCommand, OwnerPlaces)
 {
     rig::Rig rig;  // its directory is TaskRoll's TEMP, no place of the owner's
