@@ -3,6 +3,27 @@
 #include <cstring>
 #include <vector>
 
+int JudgePerfDataFile(const PerfFileFacts& facts, PerfLookupBudget* budget)
+{
+    if (!facts.diskFile || !facts.attributesKnown || facts.directory || facts.reparsePoint)
+        return PERF_NOT_PLAIN;
+    // The owner may be a SID other than the process's user where an
+    // administrator or the system made the file: those can write anywhere.
+    if (facts.ownerRule && facts.owner != PERF_OWNER_PROCESS_OWNER && facts.owner != PERF_OWNER_SYSTEM &&
+        facts.owner != PERF_OWNER_ADMINISTRATORS)
+        return PERF_NOT_OWNERS;
+    if (!facts.sizeKnown)
+        return PERF_SIZE_UNKNOWN;
+    if (facts.size > PERF_DATA_MAX_BYTES)
+        return PERF_TOO_LARGE;
+    if (budget != nullptr) {
+        if (facts.size > budget->bytes)
+            return PERF_BUDGET_SPENT;
+        budget->bytes -= facts.size;
+    }
+    return PERF_READ;
+}
+
 int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize, const char* key, std::string& value)
 {
     int count = reportedSize;
@@ -10,15 +31,15 @@ int FindPerfDataValue(const char* view, std::size_t viewBytes, int reportedSize,
         count = static_cast<int>(viewBytes);
     int offset = FindInBuffer(view, count, key);
     if (offset < 0)
-        return -6;
+        return PERF_NO_KEY;
     int start = NextStringOffset(view, count, offset);
     if (start < 0)
-        return -7;
+        return PERF_NO_VALUE;
     const char* begin = view + start;
     const void* end = std::memchr(begin, '\0', static_cast<std::size_t>(count - start));
     std::size_t length = end ? static_cast<const char*>(end) - begin : static_cast<std::size_t>(count - start);
     value.assign(begin, length);
-    return 0;
+    return PERF_READ;
 }
 
 // One pass over the buffer, each byte looked at once (Knuth-Morris-Pratt):

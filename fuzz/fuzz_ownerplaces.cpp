@@ -1,13 +1,19 @@
-// The owner's directory texts, planned as the Java lookup plans them: the
-// profile path from the profile list, then a TMP or TEMP value expanded with
-// the owner's variables. Every directory taken is absolute on a drive, names
-// no stream, device, "." or "..", holds no wildcard or control byte, and the
-// answer "inside the profile" is true of the texts component by component.
+// The owner's places, planned from facts as the Java lookup plans them: the
+// profile path, the TMP and TEMP values with their registry types, the
+// account, the Windows directory, the computer's name and the fixed drives.
+// Every directory of a plan is absolute on a fixed drive, names no stream,
+// device, "." or "..", holds no wildcard or control byte; one searched for any
+// hsperfdata_* lies inside the profile, component by component, and one
+// outside it is searched only for the account's names under the owner rule.
+// The texts are also taken one by one, as the registry gives them.
 //
-// Input: one flag byte (bit 0: the TMP value is REG_EXPAND_SZ, bit 1: the
-// profile path is), then NUL-separated texts: the TMP value, the profile
-// path, the Windows directory.
+// Input: a byte for the kind of account (low two bits), one for each
+// registry type (profile, TMP, TEMP; low three bits), four for the fixed
+// drives (bit n: drive 'A' + n), then NUL-separated texts: the TMP value, the
+// profile path, the Windows directory, the TEMP value, the account's name,
+// the computer's name.
 #include "fuzzcheck.h"
+#include "ownerplaces.h"
 #include "ownertext.h"
 
 #include <cstdint>
@@ -105,32 +111,92 @@ bool TakeDirectory(const std::string& text, bool expandable, const std::vector<K
     return true;
 }
 
+// Below or at `outer`, its names beginning the directory's.
+bool IsBelow(const std::string& directory, const std::string& outer)
+{
+    const std::vector<std::string> names = Components(outer), inner = Components(directory);
+    bool below = Upper(outer.substr(0, 3)) == Upper(directory.substr(0, 3)) && names.size() <= inner.size();
+    for (std::size_t i = 0; below && i < names.size(); ++i)
+        below = names[i] == inner[i];
+    return below;
+}
+
+void CheckPlan(const OwnerFacts& facts)
+{
+    // The profile as the lookup takes it: the plan of the same owner with no
+    // TMP or TEMP is its Temp alone, or nothing.
+    OwnerFacts profileOnly;
+    profileOnly.profile = facts.profile;
+    profileOnly.windowsDirectory = facts.windowsDirectory;
+    profileOnly.fixedDrives = facts.fixedDrives;
+    const std::vector<OwnerPlace> alone = PlanOwnerPlaces(profileOnly);
+    FUZZ_CHECK(alone.size() <= 1);
+    const std::string suffix = "\\AppData\\Local\\Temp";
+    std::string profile;
+    if (!alone.empty()) {
+        const std::string& temp = alone[0].directory;
+        FUZZ_CHECK(alone[0].anyPerfDirectory && temp.size() > suffix.size() &&
+                   temp.compare(temp.size() - suffix.size(), suffix.size(), suffix) == 0);
+        profile = temp.substr(0, temp.size() - suffix.size());
+        profile += profile.size() == 2 ? "\\" : "";
+    }
+
+    const std::vector<OwnerPlace> plan = PlanOwnerPlaces(facts);
+    FUZZ_CHECK(plan.size() <= 5);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const OwnerPlace& place = plan[i];
+        CheckTaken(place.directory);
+        const char drive = Upper(place.directory.substr(0, 1))[0];
+        FUZZ_CHECK((facts.fixedDrives >> (drive - 'A') & 1u) != 0);
+        if (place.anyPerfDirectory) {
+            FUZZ_CHECK(!profile.empty() && IsBelow(place.directory, profile) && place.names.empty() &&
+                       !place.ownerRule);
+            continue;
+        }
+        FUZZ_CHECK(place.ownerRule && !place.names.empty());
+        for (const std::string& name : place.names)
+            FUZZ_CHECK((!name.empty() && name == facts.accountName) ||
+                       (facts.kind != ACCOUNT_USER && name == facts.computerName + "$"));
+        // The service places come last, two of them, each in the Windows directory.
+        const bool service = facts.kind != ACCOUNT_USER && i + 2 >= plan.size() &&
+                             IsBelow(place.directory, facts.windowsDirectory);
+        FUZZ_CHECK(service || profile.empty() || !IsBelow(place.directory, profile));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size == 0)
+    if (size < 8)
         return 0;
-    const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const std::vector<std::string> fields = Fields(input, 3);
+    const std::string input(reinterpret_cast<const char*>(data) + 8, size - 8);
+    const std::vector<std::string> fields = Fields(input, 6);
     const std::string& windows = fields[2];
     std::vector<KnownVariable> variables = {
         {"SystemRoot", windows}, {"windir", windows}, {"SystemDrive", windows.substr(0, 2)}};
     std::string profile;
-    if (TakeDirectory(fields[1], (data[0] & 2) != 0, variables, &profile)) {
+    if (TakeDirectory(fields[1], (data[1] & 7) == REGISTRY_TYPE_EXPAND_SZ, variables, &profile)) {
         variables.push_back({"USERPROFILE", profile});
         variables.push_back({"LOCALAPPDATA", profile + "\\AppData\\Local"});
         variables.push_back({"APPDATA", profile + "\\AppData\\Roaming"});
     }
     std::string directory;
-    if (!TakeDirectory(fields[0], (data[0] & 1) != 0, variables, &directory) || profile.empty())
-        return 0;
-    // Inside the profile exactly when the profile's names begin the directory's.
-    const std::vector<std::string> outer = Components(profile), inner = Components(directory);
-    bool below = Upper(profile.substr(0, 3)) == Upper(directory.substr(0, 3)) && outer.size() <= inner.size();
-    for (std::size_t i = 0; below && i < outer.size(); ++i)
-        below = outer[i] == inner[i];
-    FUZZ_CHECK(IsInsideDirectory(directory, profile) == below);
-    FUZZ_CHECK(IsInsideDirectory(directory, profile) == IsInsideDirectory(directory, profile));
+    if (TakeDirectory(fields[0], (data[2] & 7) == REGISTRY_TYPE_EXPAND_SZ, variables, &directory) &&
+        !profile.empty()) {
+        FUZZ_CHECK(IsInsideDirectory(directory, profile) == IsBelow(directory, profile));
+    }
+
+    OwnerFacts facts;
+    facts.kind = static_cast<AccountKind>(data[0] & 3);
+    facts.profile = {true, data[1] & 7u, fields[1]};
+    facts.tmp = {true, data[2] & 7u, fields[0]};
+    facts.temp = {(data[3] & 8) == 0, data[3] & 7u, fields[3]};
+    facts.fixedDrives = static_cast<std::uint32_t>(data[4]) | static_cast<std::uint32_t>(data[5]) << 8 |
+                        static_cast<std::uint32_t>(data[6]) << 16 | static_cast<std::uint32_t>(data[7]) << 24;
+    facts.windowsDirectory = windows;
+    facts.accountName = fields[4];
+    facts.computerName = fields[5];
+    CheckPlan(facts);
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the tests reach beyond the interfaces of TaskRoll's files (taskroll.h),
 // grouped by the file that defines it.
+#include "perfdata.h"
 #include "versionreader.h"
 
 #include <windows.h>
@@ -16,6 +17,11 @@ bool IsLogOpen();
 // in ".exe" (in any case) or the result does not fit.
 bool MakeLogPath(const char* executablePath, char* logPath, unsigned logPathSize);
 
+// javacmd.cpp
+// "<TEMP>\hsperfdata_<user name>\" (the process id is appended to it), or
+// empty when the user name cannot be read or TEMP is not set: no lookup then.
+std::string GetPerfDataDir();
+
 // listing.cpp
 // The ids of the running processes, in the system's order. The table starts
 // with `initialCount` entries and doubles until the system leaves part of it
@@ -25,6 +31,11 @@ bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCoun
 // namelist.cpp
 // Empties the list, so that a new reading starts from nothing.
 void ClearNameList();
+
+// perffile.cpp
+// The value after `key` in the file, with no owner rule and no budget: the
+// codes of ReadPerfDataFile.
+int ReadPerfDataValue(const std::string& filePath, const std::string& key, std::string& value);
 
 // privilege.cpp
 // Enables the named privilege in the process token and logs the outcome.

@@ -9,7 +9,9 @@
 //   output.cpp        OpenOutputFile: processes.dat through no planted link (core/outputfile decides)
 //   versioninfo.cpp   ReadVersionResource, GetVersionInfo: the check, the pinned file, the strings
 //   versionreader.cpp ReadVersionBlock, RunVersionReader: the system's version functions in a worker
-//   javacmd.cpp       GetJavaCommandLine: the Java command from a JVM's perf-data file
+//   javacmd.cpp       GetJavaCommandLine: the lookup order for a JVM's perf-data file (core/ownerplaces plans it)
+//   perffile.cpp      ReadPerfDataFile: one perf-data file opened, judged (core/perfdata decides) and read
+//   ownerfacts.cpp    GetOwnerSid, GetOwnerFacts: a process's owner: token, SID, account, registry, profile
 //   namelist.cpp      GetTaskRollFromFile, GetNameCount, GetName: the /file: list
 //   privilege.cpp     SetPrivileges: /setpriv
 //   debuglog.cpp      InitLogFile, LogMessage, LogTrace, FreeLogFile: the debug log
@@ -25,6 +27,8 @@
 #include "listing.h"
 #include "namelist.h"
 #include "output.h"
+#include "ownerfacts.h"
+#include "perffile.h"
 #include "privilege.h"
 #include "settings.h"
 #include "text.h"

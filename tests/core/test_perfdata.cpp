@@ -10,10 +10,10 @@
 
 using namespace std::string_literals;
 
-// A file cut down between its size query and its mapping gives a view shorter
-// than the size first read, and nothing past the view may be read. The view
-// here is a heap block of its exact size: AddressSanitizer stops the test at
-// the first byte read past it.
+// The value after the key's name. A file cut down between its size query and
+// its mapping gives a view shorter than the size first read, and nothing past
+// the view may be read. The view here is a heap block of its exact size:
+// AddressSanitizer stops the test at the first byte read past it.
 TEST(PerfData, ViewShorterThanReportedSize)
 {
     const std::size_t page = 4096;
@@ -26,6 +26,12 @@ TEST(PerfData, ViewShorterThanReportedSize)
         {"javaCommand\0Main to the end of the view"s, 0, "Main to the end of the view"},
         {"javaCommand\0"s, -7, ""},
         {"javaComm"s, -6, ""},
+        {"javaCommand", -6, ""},
+        {"JavaCommand\0Main\0"s, -6, ""},
+        {"javaCommandName", -7, ""},
+        {"javaCommand\0\0rest\0"s, 0, ""},
+        {"\0sun.rt.javaCommand\0Main \xE9\t1\0rest\0"s, 0, "Main \xE9\t1"},
+        {"javaCommand\0first\0javaCommand\0second\0"s, 0, "first"},
     };
     for (const auto& c : cases) {
         std::memset(view.get(), 'x', page);
