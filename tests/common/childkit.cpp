@@ -148,22 +148,19 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ReadFileBytes(const std::wstring& path, std::string* bytes)
+std::string ReadFileBytes(const std::wstring& path, bool* complete)
 {
-    bytes->clear();
+    std::string bytes;
+    bool ok = false;
     handles::FileHandle file(
         CreateFileW(path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
     char chunk[65536];
-    for (;;) {
-        DWORD count = 0;
-        if (!ReadFile(file.Get(), chunk, sizeof chunk, &count, nullptr))
-            return false;
-        if (count == 0)
-            return true;
-        bytes->append(chunk, count);
-    }
+    DWORD count = 0;
+    while (file && (ok = ReadFile(file.Get(), chunk, sizeof chunk, &count, nullptr) != 0) && count > 0)
+        bytes.append(chunk, count);
+    if (complete != nullptr)
+        *complete = ok;
+    return bytes;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes)

@@ -45,8 +45,9 @@ bool AwaitFixtureReady(Fixture* fixture);
 void EndFixture(Fixture* fixture);
 
 bool FileExists(const std::wstring& path);
-// The whole file; false when it cannot be opened or read to its end.
-bool ReadFileBytes(const std::wstring& path, std::string* bytes);
+// The whole file: empty when it cannot be opened, what was read when a read
+// fails (`complete` then says false).
+std::string ReadFileBytes(const std::wstring& path, bool* complete = nullptr);
 // Creates or truncates the file and writes all of `bytes`.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 

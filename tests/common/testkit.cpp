@@ -111,13 +111,6 @@ FixtureProcess::~FixtureProcess()
     childkit::EndFixture(&fixture_);
 }
 
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string bytes;
-    childkit::ReadFileBytes(path, &bytes);
-    return bytes;
-}
-
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
     EXPECT_TRUE(childkit::WriteFileBytes(path, bytes)) << "cannot write " << NarrowAnsi(path);

@@ -64,7 +64,8 @@ private:
 bool InPrivateTestPrefix();
 
 using childkit::FileExists;
-std::string ReadBytes(const std::wstring& path);  // empty when the file cannot be read
+// Empty when the file cannot be read.
+inline std::string ReadBytes(const std::wstring& path) { return childkit::ReadFileBytes(path); }
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool CopyTo(const std::wstring& from, const std::wstring& to);
 
