@@ -211,16 +211,7 @@ void RemoveCraftedJava()
         if (search == INVALID_HANDLE_VALUE)
             continue;
         do {
-            std::wstring directory = place + L"\\" + found.cFileName;
-            WIN32_FIND_DATAW file;
-            HANDLE files = FindFirstFileW((directory + L"\\*").c_str(), &file);
-            if (files != INVALID_HANDLE_VALUE) {
-                do {
-                    DeleteFileW((directory + L"\\" + file.cFileName).c_str());
-                } while (FindNextFileW(files, &file));
-                FindClose(files);
-            }
-            RemoveDirectoryW(directory.c_str());
+            childkit::RemoveTree(place + L"\\" + found.cFileName);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }

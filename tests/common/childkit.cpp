@@ -148,6 +148,35 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    handles::FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring full = path + L"\\" + name;
+            // A link or junction is removed itself, never followed: what it
+            // points to is not ours.
+            bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!link)
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (directory && !link)
+                RemoveTree(full);
+            else if (directory)
+                RemoveDirectoryW(full.c_str());
+            else
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find.Get(), &entry));
+        find.Reset();
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+
 std::string ReadFileBytes(const std::wstring& path, bool* complete)
 {
     std::string bytes;

@@ -45,6 +45,9 @@ bool AwaitFixtureReady(Fixture* fixture);
 void EndFixture(Fixture* fixture);
 
 bool FileExists(const std::wstring& path);
+// Removes the directory with everything in it, as far as it can. A link or
+// junction inside is removed itself, never followed.
+void RemoveTree(const std::wstring& path);
 // The whole file: empty when it cannot be opened, what was read when a read
 // fails (`complete` then says false).
 std::string ReadFileBytes(const std::wstring& path, bool* complete = nullptr);

@@ -5,39 +5,6 @@
 
 namespace testkit {
 
-namespace {
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring full = path + L"\\" + name;
-            // A link or junction is removed itself, never followed: what it
-            // points to is not ours.
-            bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (!link)
-                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (directory && !link)
-                RemoveTree(full);
-            else if (directory)
-                RemoveDirectoryW(full.c_str());
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-}
-
-}  // namespace
-
 bool InPrivateTestPrefix()
 {
     return FileExists(L"C:\\tasktools-private-test-prefix");
@@ -93,7 +60,7 @@ TempDir::~TempDir()
     for (int attempt = 0; attempt < 50 && FileExists(path_); ++attempt) {
         if (attempt > 0)
             Sleep(100);
-        RemoveTree(path_);
+        childkit::RemoveTree(path_);
     }
 }
 
