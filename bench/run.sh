@@ -32,13 +32,10 @@ if [ -n "${BENCH_REV:-}" ]; then
     git archive "$BENCH_REV" | tar -x -C "$source"
 fi
 echo "Building the release programs (from ${BENCH_REV:-the working tree}) and the benchmark programs ..."
-declare -A toolchain=([x64]=x86_64 [x86]=i686)
+. scripts/configure.sh
 for arch in x64 x86; do
-    tc="$PWD/cmake/toolchain-${toolchain[$arch]}.cmake"
-    cmake --no-warn-unused-cli -S "$source" -B "$rel-$arch" -DCMAKE_BUILD_TYPE=Release \
-        -DTASKTOOLS_TESTS=OFF -DCMAKE_TOOLCHAIN_FILE="$tc" >/dev/null
-    cmake --no-warn-unused-cli -S bench -B "build/bench-$arch" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$tc" >/dev/null
+    configure_tree "$rel-$arch" "$arch" -S "$source" -DTASKTOOLS_TESTS=OFF
+    configure_tree "build/bench-$arch" "$arch" -S bench
     cmake --build "$rel-$arch" -j 2 --target TaskRoll Webroster >/dev/null
     cmake --build "build/bench-$arch" -j 2 >/dev/null
 done

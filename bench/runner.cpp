@@ -13,6 +13,8 @@
 // The floors, the empty program and the waiter are found beside the runner.
 // Exit code 0, or 2 when a contender failed or a check of the outputs did not
 // hold (the table is printed all the same), 1 when the benchmark could not run.
+#include "childkit.h"
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -46,14 +48,8 @@ struct Options {
     bool cleanup = false;
 };
 
-std::string Narrow(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], size, nullptr, nullptr);
-    return result;
-}
+// The runner's messages and its checks of the outputs, in UTF-8.
+using childkit::NarrowUtf8;
 
 std::string Format(const char* format, ...)
 {
@@ -98,20 +94,8 @@ std::wstring RunnerDirectory()
     return Directory(path);
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
+// What a program wrote; empty when it wrote nothing, which a check then shows.
+using childkit::ReadFileBytes;
 
 std::size_t CountLines(const std::string& bytes, const std::string& end)
 {
@@ -121,73 +105,14 @@ std::size_t CountLines(const std::string& bytes, const std::string& end)
     return count;
 }
 
-HANDLE OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition)
-{
-    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
-    HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        Fail("cannot open " + Narrow(path));
-    return file;
-}
-
-// Starts `exe` with its standard streams on the given handles (inherited).
-bool StartChild(const std::wstring& exe, const std::wstring& arguments, const wchar_t* dir, HANDLE input,
-                HANDLE output, HANDLE error, PROCESS_INFORMATION* info)
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
-    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
-    return CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir, &startup, info) != 0;
-}
-
-
 // Removes the test browsers (every subkey of the list key of HKCU whose name
 // starts with BROWSER_PREFIX), then the list key and SOFTWARE\Clients when they
 // are left empty (the bench prefix has no other browser of the user).
 void RemoveBrowsers()
 {
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, LIST_KEY, 0, KEY_READ | KEY_WRITE, &list) != ERROR_SUCCESS)
-        return;
-    std::vector<std::wstring> ours;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD length = 256;
-        LONG error = RegEnumKeyExW(list, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (error == ERROR_NO_MORE_ITEMS)
-            break;
-        if (error == ERROR_SUCCESS && std::wcsncmp(name, BROWSER_PREFIX, std::wcslen(BROWSER_PREFIX)) == 0)
-            ours.push_back(name);
-    }
-    for (const std::wstring& name : ours)
-        RegDeleteTreeW(list, name.c_str());
-    RegCloseKey(list);
-    for (const wchar_t* path : {LIST_KEY, CLIENTS_KEY}) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            continue;
-        DWORD subkeys = 1, values = 1;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr);
-        RegCloseKey(key);
-        if (subkeys == 0 && values == 0)
-            RegDeleteKeyW(HKEY_CURRENT_USER, path);
-    }
-}
-
-void SetDefault(HKEY parent, const std::wstring& path, const std::wstring& value)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        Fail("cannot create a browser key");
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    childkit::RemoveKeysNamed(HKEY_CURRENT_USER, LIST_KEY, KEY_WOW64_64KEY, BROWSER_PREFIX);
+    for (const wchar_t* path : {LIST_KEY, CLIENTS_KEY})
+        childkit::RemoveKeyIfEmpty(HKEY_CURRENT_USER, path, KEY_WOW64_64KEY, true);
 }
 
 // Registers `count` browsers for the current user, each with a display name and
@@ -196,67 +121,44 @@ struct RegisteredBrowsers {
     explicit RegisteredBrowsers(int count)
     {
         RemoveBrowsers();
-        HKEY list = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, LIST_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &list, nullptr) !=
-            ERROR_SUCCESS)
-            Fail("cannot create the browser list key");
         for (int i = 1; i <= count; ++i) {
             wchar_t name[64];
             std::swprintf(name, 64, L"%ls%04d", BROWSER_PREFIX, i);
+            std::wstring key = std::wstring(LIST_KEY) + L"\\" + name;
             std::wstring exe = L"C:\\Program Files\\Bench Browser " + std::to_wstring(i) + L"\\browser.exe";
-            SetDefault(list, name, L"Bench Browser " + std::to_wstring(i));
-            SetDefault(list, std::wstring(name) + L"\\shell\\open\\command", i % 2 ? L"\"" + exe + L"\"" : exe);
+            if (childkit::PutText(HKEY_CURRENT_USER, key, KEY_WOW64_64KEY, L"Bench Browser " + std::to_wstring(i)) !=
+                    ERROR_SUCCESS ||
+                childkit::PutText(HKEY_CURRENT_USER, key + L"\\shell\\open\\command", KEY_WOW64_64KEY,
+                                  i % 2 ? L"\"" + exe + L"\"" : exe) != ERROR_SUCCESS)
+                Fail("cannot create a browser key");
         }
-        RegCloseKey(list);
     }
     ~RegisteredBrowsers() { RemoveBrowsers(); }
 };
 
 
-// `count` fixture processes, alive until the runner closes their standard
-// input (or ends). Each releases a semaphore once it runs; the constructor
-// returns when all have.
+// `count` fixture processes (the tests' waiter), alive until the runner closes
+// their standard input (or ends). All start first, then the constructor waits
+// until each has said it runs.
 struct Waiters {
-    std::vector<HANDLE> processes, inputs;
+    std::vector<childkit::Fixture> fixtures;
 
-    Waiters(const std::wstring& exe, int count, const std::wstring& log)
+    Waiters(const std::wstring& exe, int count) : fixtures(static_cast<std::size_t>(count))
     {
-        // The waiter releases this semaphore once it runs (see waiter.cpp).
-        HANDLE ready = CreateSemaphoreW(nullptr, 0, 100000, L"TaskToolsBenchWaiterReady");
-        HANDLE nul = OpenInheritable(L"NUL", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
-        HANDLE output = OpenInheritable(log, GENERIC_WRITE, CREATE_ALWAYS);
-        for (int i = 0; i < count; ++i) {
-            HANDLE read = nullptr, write = nullptr;
-            if (!CreatePipe(&read, &write, nullptr, 0))
-                Fail("CreatePipe");
-            // Only the read end goes to the child, and only to this one.
-            SetHandleInformation(read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-            PROCESS_INFORMATION info = {};
-            if (!StartChild(exe, L"", nullptr, read, output, output, &info))
-                Fail("cannot start the waiter " + Narrow(exe));
-            CloseHandle(read);
-            CloseHandle(info.hThread);
-            processes.push_back(info.hProcess);
-            inputs.push_back(write);
+        for (childkit::Fixture& fixture : fixtures) {
+            if (!childkit::StartFixture(exe, L"", &fixture))
+                Fail("cannot start the waiter " + NarrowUtf8(exe));
         }
-        CloseHandle(nul);
-        CloseHandle(output);
-        for (int i = 0; i < count; ++i) {
-            if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0)
-                Fail("the waiters did not all start within 60 s");
+        for (childkit::Fixture& fixture : fixtures) {
+            if (!childkit::AwaitFixtureReady(&fixture))
+                Fail("a waiter did not get ready");
         }
-        CloseHandle(ready);
     }
 
     ~Waiters()
     {
-        for (HANDLE input : inputs)
-            CloseHandle(input);
-        for (HANDLE process : processes) {
-            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
-                TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
+        for (childkit::Fixture& fixture : fixtures)
+            childkit::EndFixture(&fixture);
     }
 };
 
@@ -264,7 +166,7 @@ struct Waiters {
 void MakeDirectory(const std::wstring& path)
 {
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        Fail("cannot create " + Narrow(path));
+        Fail("cannot create " + NarrowUtf8(path));
 }
 
 // The directories in which TaskRoll looks for the performance-data file of a
@@ -309,16 +211,7 @@ void RemoveCraftedJava()
         if (search == INVALID_HANDLE_VALUE)
             continue;
         do {
-            std::wstring directory = place + L"\\" + found.cFileName;
-            WIN32_FIND_DATAW file;
-            HANDLE files = FindFirstFileW((directory + L"\\*").c_str(), &file);
-            if (files != INVALID_HANDLE_VALUE) {
-                do {
-                    DeleteFileW((directory + L"\\" + file.cFileName).c_str());
-                } while (FindNextFileW(files, &file));
-                FindClose(files);
-            }
-            RemoveDirectoryW(directory.c_str());
+            childkit::RemoveTree(place + L"\\" + found.cFileName);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
@@ -329,11 +222,11 @@ void WriteSparseFile(const std::wstring& path, LONGLONG size)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        Fail("cannot create " + Narrow(path));
+        Fail("cannot create " + NarrowUtf8(path));
     LARGE_INTEGER end;
     end.QuadPart = size;
     if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
-        Fail("cannot size " + Narrow(path));
+        Fail("cannot size " + NarrowUtf8(path));
     CloseHandle(file);
 }
 
@@ -343,7 +236,7 @@ void WriteSparseFile(const std::wstring& path, LONGLONG size)
 // TaskRoll reads) named by its id, and one more in TaskRoll's own TEMP. The
 // directories last for the benchmark; the process and its files for one run.
 struct CraftedJava {
-    std::wstring javaw, log;
+    std::wstring javaw;
     std::vector<std::wstring> directories;
     std::wstring ownDirectory;  // TaskRoll's TEMP\hsperfdata_<user>
     bool madeOwnDirectory = false;
@@ -352,7 +245,7 @@ struct CraftedJava {
     std::vector<std::wstring> madeParents;  // the profile's Temp and its parents, made here
     std::unique_ptr<Waiters> process;
 
-    CraftedJava(const std::wstring& exe, const std::wstring& logPath, int dirs) : javaw(exe), log(logPath)
+    CraftedJava(const std::wstring& exe, int dirs) : javaw(exe)
     {
         RemoveCraftedJava();
         // A new Wine prefix has no AppData\Local\Temp in the profile: made
@@ -391,8 +284,8 @@ struct CraftedJava {
     }
     void Start()
     {
-        process.reset(new Waiters(javaw, 1, log));
-        std::wstring id = std::to_wstring(GetProcessId(process->processes[0]));
+        process.reset(new Waiters(javaw, 1));
+        std::wstring id = std::to_wstring(process->fixtures[0].id);
         files.push_back(ownDirectory + L"\\" + id);
         for (const std::wstring& directory : directories)
             files.push_back(directory + L"\\" + id);
@@ -443,57 +336,41 @@ double Median(std::vector<double> values)
 void RunOnce(Contender& contender, int round)
 {
     contender.before();
-    HANDLE input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    HANDLE output = OpenInheritable(contender.Stdout(), GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE error = OpenInheritable(contender.Dir() + L"\\stderr.bin", GENERIC_WRITE, CREATE_ALWAYS);
-    PROCESS_INFORMATION info = {};
     std::wstring dir = contender.Dir();
+    handles::ProcessHandle process;
 
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    BOOL started = StartChild(contender.exe, contender.arguments, dir.c_str(), input, output, error, &info);
+    bool started = childkit::StartWithFiles(contender.exe, contender.arguments, dir.c_str(), contender.Stdout(),
+                                            dir + L"\\stderr.bin", &process);
     // The peak working set is read after the end (exact on Windows); Wine
     // answers that only while the process lives, so for the contenders whose
     // memory is reported it is also sampled every 5 ms while they run.
     SIZE_T peakBytes = 0;
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
-    DWORD waited = WAIT_FAILED;
-    if (started && contender.sampleMemory) {
-        for (int waitedMs = 0; waitedMs < 300000; waitedMs += 5) {
-            waited = WaitForSingleObject(info.hProcess, 5);
-            if (waited != WAIT_TIMEOUT)
-                break;
-            if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory))
-                peakBytes = std::max(peakBytes, memory.PeakWorkingSetSize);
-        }
-    } else if (started) {
-        waited = WaitForSingleObject(info.hProcess, 300000);
-    }
+    auto sample = [&] {
+        if (GetProcessMemoryInfo(process.Get(), &memory, sizeof memory))
+            peakBytes = std::max(peakBytes, memory.PeakWorkingSetSize);
+    };
+    DWORD exitCode = 1;
+    bool ended = started && childkit::AwaitChild(process.Get(), 300000, &exitCode,
+                                                 contender.sampleMemory ? sample : std::function<void()>());
     QueryPerformanceCounter(&end);
-    CloseHandle(input);
-    CloseHandle(output);
-    CloseHandle(error);
     contender.after();
     if (!started)
-        Fail("cannot start " + Narrow(contender.exe));
+        Fail("cannot start " + NarrowUtf8(contender.exe));
 
-    DWORD exitCode = 1;
-    if (waited != WAIT_OBJECT_0)
-        TerminateProcess(info.hProcess, 1);
-    else
-        GetExitCodeProcess(info.hProcess, &exitCode);
-    if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > 0)
+    if (GetProcessMemoryInfo(process.Get(), &memory, sizeof memory) && memory.PeakWorkingSetSize > 0)
         peakBytes = memory.PeakWorkingSetSize;
     double peak = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    process.Reset();
 
-    if (waited != WAIT_OBJECT_0 || exitCode != 0) {
+    if (!ended || exitCode != 0) {
         ++contender.failures;
-        Progress("\n  %s: %s (exit code %lu)\n", contender.label.c_str(),
-                 waited != WAIT_OBJECT_0 ? "timed out" : "failed", exitCode);
+        Progress("\n  %s: %s (exit code %lu)\n", contender.label.c_str(), !ended ? "timed out" : "failed",
+                 exitCode);
         return;
     }
     if (round >= 0) {
@@ -512,7 +389,7 @@ std::wstring Place(const std::wstring& work, const std::wstring& name, const std
     MakeDirectory(dir);
     std::wstring copy = dir + L"\\" + FileName(exe);
     if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE))
-        Fail("cannot copy " + Narrow(exe));
+        Fail("cannot copy " + NarrowUtf8(exe));
     return copy;
 }
 
@@ -570,7 +447,7 @@ void WriteCraftedModule(const std::wstring& exe, const std::wstring& path)
     const std::string key("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0", 30);
     const std::size_t version = b.find(key) - 6;
     if (version > b.size())
-        Fail("no version resource in " + Narrow(exe));
+        Fail("no version resource in " + NarrowUtf8(exe));
     const std::uint32_t va = Get32(b, optional + 56), names = 16 + 8 * 63, languages = names + 24;
     const std::uint32_t entries = 0x3000, data = entries + 0x1000 * 1024, size = Get32(b, version) & 0xFFFF;
     std::string tree(data, '\0');
@@ -594,11 +471,8 @@ void WriteCraftedModule(const std::wstring& exe, const std::wstring& path)
     Put32(b, directory, va), Put32(b, directory + 4, data);
     Put32(b, optional + 56, (va + static_cast<std::uint32_t>(tree.size()) + 0xFFF) & ~0xFFFu);
     b += tree;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, b.data(), static_cast<DWORD>(b.size()), &written, nullptr))
-        Fail("cannot write " + Narrow(path));
-    CloseHandle(file);
+    if (!childkit::WriteFileBytes(path, b))
+        Fail("cannot write " + NarrowUtf8(path));
 }
 
 // Writes `count` paths, CR LF after each, going round `files` as often as needed.
@@ -607,11 +481,8 @@ void WriteList(const std::wstring& path, const std::vector<std::string>& files, 
     std::string text;
     for (int i = 0; i < count; ++i)
         text += files[i % files.size()] + "\r\n";
-    HANDLE list = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (list == INVALID_HANDLE_VALUE || !WriteFile(list, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+    if (!childkit::WriteFileBytes(path, text))
         Fail("cannot write the list file");
-    CloseHandle(list);
 }
 
 Options ParseOptions(int argc, wchar_t* argv[])
@@ -624,7 +495,7 @@ Options ParseOptions(int argc, wchar_t* argv[])
             continue;
         }
         if (i + 1 >= argc)
-            Fail("missing value of " + Narrow(name));
+            Fail("missing value of " + NarrowUtf8(name));
         std::wstring value = argv[++i];
         if (name == L"--work")
             options.work = value;
@@ -651,7 +522,7 @@ Options ParseOptions(int argc, wchar_t* argv[])
         else if (name == L"--java-dirs")
             options.javaDirs = std::max(0, _wtoi(value.c_str()));
         else
-            Fail("unknown option " + Narrow(name));
+            Fail("unknown option " + NarrowUtf8(name));
     }
     if (!options.cleanup &&
         (options.work.empty() || options.taskroll.empty() || options.webroster.empty() || options.floorBrowsers.empty()))
@@ -756,8 +627,8 @@ int wmain(int argc, wchar_t* argv[])
     std::wstring crafted = work + L"\\crafted.exe", craftedList = work + L"\\list-crafted.txt";
     std::wstring plainList = work + L"\\list-plain.txt";
     WriteCraftedModule(here + L"\\bench_waiter.exe", crafted);
-    WriteList(craftedList, {Narrow(crafted)}, 1);
-    WriteList(plainList, {Narrow(here + L"\\bench_waiter.exe")}, 1);
+    WriteList(craftedList, {NarrowUtf8(crafted)}, 1);
+    WriteList(plainList, {NarrowUtf8(here + L"\\bench_waiter.exe")}, 1);
 
     std::vector<Contender> all(12);
     Contender& listTaskRoll = all[0];
@@ -800,8 +671,7 @@ int wmain(int argc, wchar_t* argv[])
     Progress("Registering %d browsers under HKCU\\%ls ...\n", options.browsers, LIST_KEY);
     RegisteredBrowsers browsers(options.browsers);
     Progress("Starting %d waiter processes ...\n", options.procs);
-    Waiters waiters(Place(work, L"waiters", here + L"\\bench_waiter.exe"), options.procs,
-                    work + L"\\waiters\\output.bin");
+    Waiters waiters(Place(work, L"waiters", here + L"\\bench_waiter.exe"), options.procs);
 
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
@@ -825,7 +695,7 @@ int wmain(int argc, wchar_t* argv[])
     MakeDirectory(work + L"\\java");
     if (!CopyFileW((here + L"\\bench_waiter.exe").c_str(), (work + L"\\java\\javaw.exe").c_str(), FALSE))
         Fail("cannot copy the waiter as javaw.exe");
-    CraftedJava craftedJava(work + L"\\java\\javaw.exe", work + L"\\java\\output.bin", options.javaDirs);
+    CraftedJava craftedJava(work + L"\\java\\javaw.exe", options.javaDirs);
     javaCrafted.before = [&craftedJava] { craftedJava.Start(); };
     javaCrafted.after = [&craftedJava] { craftedJava.Stop(); };
     Contender* java[] = {&javaPlain, &javaCrafted};
@@ -873,7 +743,7 @@ int wmain(int argc, wchar_t* argv[])
           Format("5: Webroster and floor_browsers wrote %zu and %zu lines, %s", CountLines(webOut, wideLineEnd),
                  CountLines(webFloorOut, wideLineEnd), webOut == webFloorOut ? "byte-identical" : "NOT identical"));
     const double extra = Median(craftedTaskRoll.milliseconds) - Median(plainTaskRoll.milliseconds);
-    check(ReadFileBytes(craftedTaskRoll.Dir() + L"\\processes.dat") == Narrow(crafted) + "\t\tunknown_description$\r\n",
+    check(ReadFileBytes(craftedTaskRoll.Dir() + L"\\processes.dat") == NarrowUtf8(crafted) + "\t\tunknown_description$\r\n",
           "7: the crafted module was described by the default");
     notes.push_back(Format("7: the crafted module costs %+.1f ms against the plain program (goal: at most +1000 ms): %s",
                            extra, extra <= 1000 ? "MET" : "MISSED"));

@@ -5,64 +5,6 @@
 
 namespace testkit {
 
-namespace {
-
-HANDLE OpenInheritable(const std::wstring& path, DWORD access, DWORD disposition)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-bool Start(const std::wstring& exe, const std::wstring& arguments, const wchar_t* workDir, HANDLE input,
-           HANDLE output, HANDLE error, PROCESS_INFORMATION* info)
-{
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!arguments.empty())
-        commandLine += L" " + arguments;
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
-    return CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, workDir, &startup,
-                          info) != 0;
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring full = path + L"\\" + name;
-            // A link or junction is removed itself, never followed: what it
-            // points to is not ours.
-            bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (!link)
-                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (directory && !link)
-                RemoveTree(full);
-            else if (directory)
-                RemoveDirectoryW(full.c_str());
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-}
-
-}  // namespace
-
 bool InPrivateTestPrefix()
 {
     return FileExists(L"C:\\tasktools-private-test-prefix");
@@ -86,27 +28,15 @@ RunResult RunTool(const std::wstring& exe, const std::wstring& arguments, const 
 {
     RunResult result;
     TempDir streams;
-    HANDLE input = OpenInheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    HANDLE output = OpenInheritable(streams / L"out", GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE error = OpenInheritable(streams / L"err", GENERIC_WRITE, CREATE_ALWAYS);
-    PROCESS_INFORMATION info = {};
-    bool started = Start(exe, arguments, workDir.c_str(), input, output, error, &info);
-    CloseHandle(input);
-    CloseHandle(output);
-    CloseHandle(error);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << Narrow(exe) << " (error " << GetLastError() << ")";
+    handles::ProcessHandle process;
+    if (!childkit::StartWithFiles(exe, arguments, workDir.c_str(), streams / L"out", streams / L"err", &process)) {
+        ADD_FAILURE() << "cannot start " << NarrowAnsi(exe) << " (error " << GetLastError() << ")";
         result.exitCode = ~0u;
         return result;
     }
-    if (WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << Narrow(exe) << " still ran after " << timeoutMs << " ms; terminated";
-        TerminateProcess(info.hProcess, 1);
-        WaitForSingleObject(info.hProcess, 5000);
-    }
-    GetExitCodeProcess(info.hProcess, &result.exitCode);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    if (!childkit::AwaitChild(process.Get(), timeoutMs, &result.exitCode))
+        ADD_FAILURE() << NarrowAnsi(exe) << " still ran after " << timeoutMs << " ms; terminated";
+    process.Reset();
     result.out = ReadBytes(streams / L"out");
     result.err = ReadBytes(streams / L"err");
     return result;
@@ -130,101 +60,32 @@ TempDir::~TempDir()
     for (int attempt = 0; attempt < 50 && FileExists(path_); ++attempt) {
         if (attempt > 0)
             Sleep(100);
-        RemoveTree(path_);
+        childkit::RemoveTree(path_);
     }
 }
 
 FixtureProcess::FixtureProcess(const std::wstring& exe, const std::wstring& arguments)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE childInput = nullptr, childOutput = nullptr, ready = nullptr;
-    CreatePipe(&childInput, &input_, &inherit, 0);
-    CreatePipe(&ready, &childOutput, &inherit, 0);
-    // Our own ends must not be inherited by the child, or its input never ends.
-    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(ready, HANDLE_FLAG_INHERIT, 0);
-    PROCESS_INFORMATION info = {};
-    bool started = Start(exe, arguments, nullptr, childInput, childOutput, childOutput, &info);
-    CloseHandle(childInput);
-    CloseHandle(childOutput);
-    if (started) {
-        process_ = info.hProcess;
-        id_ = info.dwProcessId;
-        CloseHandle(info.hThread);
-        char byte = 0;
-        DWORD count = 0;
-        if (!ReadFile(ready, &byte, 1, &count, nullptr) || count != 1)
-            ADD_FAILURE() << "fixture " << Narrow(exe) << " did not get ready";
-    } else {
-        ADD_FAILURE() << "cannot start fixture " << Narrow(exe) << " (error " << GetLastError() << ")";
-    }
-    CloseHandle(ready);
+    if (!childkit::StartFixture(exe, arguments, &fixture_))
+        ADD_FAILURE() << "cannot start fixture " << NarrowAnsi(exe) << " (error " << GetLastError() << ")";
+    else if (!childkit::AwaitFixtureReady(&fixture_))
+        ADD_FAILURE() << "fixture " << NarrowAnsi(exe) << " did not get ready";
+    id_ = fixture_.id;
 }
 
 FixtureProcess::~FixtureProcess()
 {
-    CloseHandle(input_);
-    if (process_ == nullptr)
-        return;
-    if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(process_, 1);
-    CloseHandle(process_);
-}
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char chunk[65536];
-    DWORD count = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0)
-        bytes.append(chunk, count);
-    CloseHandle(file);
-    return bytes;
+    childkit::EndFixture(&fixture_);
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot write " << Narrow(path);
-    DWORD count = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
-    CloseHandle(file);
-    EXPECT_EQ(count, bytes.size());
+    EXPECT_TRUE(childkit::WriteFileBytes(path, bytes)) << "cannot write " << NarrowAnsi(path);
 }
 
 bool CopyTo(const std::wstring& from, const std::wstring& to)
 {
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
-    return result;
-}
-
-std::wstring Widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
 }
 
 std::string Utf16Bytes(const std::wstring& text)

@@ -1,6 +1,10 @@
 #pragma once
 // Helpers shared by the black-box tests: run a program as a child with its
 // output sent to files, keep fixture processes alive, compare bytes readably.
+// The system calls are the child-process kit's; these report its failures as
+// test failures.
+#include "childkit.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -50,8 +54,7 @@ public:
     DWORD Id() const { return id_; }
 
 private:
-    HANDLE process_ = nullptr;
-    HANDLE input_ = nullptr;
+    childkit::Fixture fixture_;
     DWORD id_ = 0;
 };
 
@@ -60,14 +63,15 @@ private:
 // in System32) runs only there; elsewhere, on a real machine, it is skipped.
 bool InPrivateTestPrefix();
 
-bool FileExists(const std::wstring& path);
-std::string ReadBytes(const std::wstring& path);  // empty when the file cannot be read
+using childkit::FileExists;
+// Empty when the file cannot be read.
+inline std::string ReadBytes(const std::wstring& path) { return childkit::ReadFileBytes(path); }
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool CopyTo(const std::wstring& from, const std::wstring& to);
 
 // Conversions between UTF-16 and the ANSI code page, which TaskRoll writes in.
-std::string Narrow(const std::wstring& text);
-std::wstring Widen(const std::string& text);
+using childkit::NarrowAnsi;
+using childkit::WidenAnsi;
 // The little-endian bytes of a UTF-16 text, as a program writing UTF-16 emits them.
 std::string Utf16Bytes(const std::wstring& text);
 

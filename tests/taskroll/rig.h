@@ -24,7 +24,7 @@ struct Rig {
     testkit::RunResult Run(const std::wstring& arguments, const std::wstring& workDir = L"", DWORD exitCode = 0)
     {
         testkit::RunResult run = testkit::RunTool(exe, arguments, workDir.empty() ? dir.Path() : workDir);
-        EXPECT_EQ(run.exitCode, exitCode) << testkit::Narrow(arguments);
+        EXPECT_EQ(run.exitCode, exitCode) << testkit::NarrowAnsi(arguments);
         if (exitCode == 0) {
             EXPECT_BYTES("", run.err);
         }

@@ -76,9 +76,9 @@ TEST(CommandLine, OptionValues)
         {L"/debuglog /file:a /file: /FILE:b", "\t", "TAB", 8, "a"},
     };
     testkit::FixtureProcess waiter(testkit::Sibling(L"waiter.exe"));
-    const std::string waiterPath = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
+    const std::string waiterPath = testkit::NarrowAnsi(testkit::Sibling(L"waiter.exe"));
     for (const OptionCase& c : cases) {
-        SCOPED_TRACE(testkit::Narrow(c.arguments));
+        SCOPED_TRACE(testkit::NarrowAnsi(c.arguments));
         rig::Rig rig;
         testkit::RunResult run = rig.Run(c.arguments);
         std::string listing = rig.Read(L"processes.dat");
@@ -115,7 +115,7 @@ TEST(CommandLine, UsageEndsTheRun)
          BANNER + Trace("ExtractParamValue", 4) + Trace("ShowUsage") + Trace("FreeLogFile")},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testkit::Narrow(c.arguments));
+        SCOPED_TRACE(testkit::NarrowAnsi(c.arguments));
         rig::Rig rig;
         testkit::WriteBytes(rig.dir / L"processes.dat", SENTINEL);
         testkit::RunResult run = rig.Run(c.arguments);
@@ -166,7 +166,7 @@ TEST(CommandLine, IconCreationFailureListsNothing)
     testkit::WriteBytes(output, SENTINEL);
     testkit::RunResult run = rig.Run(L"/debuglog /icon", dir, 2);
     EXPECT_BYTES("", run.out);
-    EXPECT_BYTES("TaskRoll: cannot create the icons directory: " + testkit::Narrow(dir) + "\\ico\r\n", run.err);
+    EXPECT_BYTES("TaskRoll: cannot create the icons directory: " + testkit::NarrowAnsi(dir) + "\\ico\r\n", run.err);
     EXPECT_BYTES(SENTINEL, testkit::ReadBytes(output));
     DeleteFileW(output.c_str());
     std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
@@ -196,7 +196,7 @@ TEST(CommandLine, CurrentDirectoryTooLong)
         testkit::RunResult run = rig.Run(L"/debuglog", cwd, fits ? 0 : 1);
         if (!fits) {
             EXPECT_BYTES("TaskRoll: the current directory is too long for the output file path: " +
-                             testkit::Narrow(cwd) + "\r\n",
+                             testkit::NarrowAnsi(cwd) + "\r\n",
                          run.err);
         }
         std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
@@ -213,7 +213,7 @@ TEST(CommandLine, OwnProcessNeverListed)
 {
     rig::Rig rig;
     rig.Run(L"/debuglog");
-    EXPECT_EQ(rig.Read(L"processes.dat").find(testkit::Narrow(rig.exe)), std::string::npos);
+    EXPECT_EQ(rig.Read(L"processes.dat").find(testkit::NarrowAnsi(rig.exe)), std::string::npos);
     std::string log = rig.Read(L"taskroll.log");
     const std::string skip = "Skipping current process (ID = ";
     std::size_t at = log.find(skip);
@@ -228,8 +228,8 @@ TEST(CommandLine, OwnProcessNeverListed)
 TEST(CommandLine, StandardOutputKeepsTheLastRecordWritten)
 {
     rig::Rig rig;
-    const std::string waiter = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
-    const std::string missing = testkit::Narrow(rig.dir / L"missing.exe");
+    const std::string waiter = testkit::NarrowAnsi(testkit::Sibling(L"waiter.exe"));
+    const std::string missing = testkit::NarrowAnsi(rig.dir / L"missing.exe");
     const std::vector<std::string> lists[] = {{waiter, missing}, {missing, waiter, missing, missing}, {missing}};
     for (const auto& names : lists) {
         std::string list;
@@ -288,11 +288,11 @@ TEST(CommandLine, FailedRunsSayWhy)
         }
         std::string list;
         for (int i = 0; i < c.names; ++i)
-            list += testkit::Narrow(rig.exe) + "\r\n";
+            list += testkit::NarrowAnsi(rig.exe) + "\r\n";
         testkit::WriteBytes(rig.dir / L"list.txt", list);
         testkit::RunResult run = rig.Run(L"/debuglog /file:" + (rig.dir / L"list.txt"), workDir, c.code);
         EXPECT_BYTES("", run.out);
-        EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::Narrow(workDir) + "\\processes.dat\r\n",
+        EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::NarrowAnsi(workDir) + "\\processes.dat\r\n",
                      run.err);
         EXPECT_BYTES(hardLink ? SENTINEL : "", rig.Read(L"other"));
         std::string log = rig::Normalized(rig.Read(L"taskroll.log"));

@@ -29,7 +29,7 @@ TEST(DebugLog, RunsAppend)
 TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
 {
     for (const wchar_t* arguments : {L"", L"/debuglog"}) {
-        SCOPED_TRACE(testkit::Narrow(arguments));
+        SCOPED_TRACE(testkit::NarrowAnsi(arguments));
         rig::Rig rig;
         const std::wstring log = rig.dir / L"taskroll.log";
         testkit::WriteBytes(log, EARLIER);
@@ -68,7 +68,7 @@ TEST(DebugLog, LiesBesideTheExecutable)
         {L"bin", L"TaskRoll.bin", nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testkit::Narrow(c.name));
+        SCOPED_TRACE(testkit::NarrowAnsi(c.name));
         rig::Rig rig;
         const std::wstring dir = rig.dir / c.directory;
         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
@@ -85,7 +85,7 @@ TEST(DebugLog, LiesBesideTheExecutable)
                 FindClose(find);
             }
         }
-        EXPECT_EQ(testkit::Narrow(found), c.log ? testkit::Narrow(dir + L"\\" + c.log) : "");
+        EXPECT_EQ(testkit::NarrowAnsi(found), c.log ? testkit::NarrowAnsi(dir + L"\\" + c.log) : "");
     }
 }
 

@@ -90,7 +90,7 @@ bool RunUnixTool(const wchar_t* tool, const std::wstring& directory, const std::
     char* unixDirectory = unixName ? unixName(directory.c_str()) : nullptr;
     if (unixDirectory == nullptr)
         return false;
-    std::wstring command = std::wstring(tool) + L" \"" + testkit::Widen(unixDirectory) + L"/" + name + L"\"";
+    std::wstring command = std::wstring(tool) + L" \"" + testkit::WidenAnsi(unixDirectory) + L"/" + name + L"\"";
     HeapFree(GetProcessHeap(), 0, unixDirectory);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -128,7 +128,7 @@ TEST(JavaCommand, ReadsValueAfterKeyName)
         {"value running to the end", true, "javaCommand\0Main to the end"s, 0, "Main to the end"},
     };
     testkit::TempDir dir;
-    std::string path = testkit::Narrow(dir / L"perfdata");
+    std::string path = testkit::NarrowAnsi(dir / L"perfdata");
     for (const auto& c : cases) {
         DeleteFileW((dir / L"perfdata").c_str());
         if (c.exists)
@@ -142,7 +142,7 @@ TEST(JavaCommand, ReadsValueAfterKeyName)
 TEST(JavaCommand, ReadsRealFileAndFileHeldOpenForWriting)
 {
     std::string value;
-    EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(testkit::Sibling(L"hsperfdata-sample.bin")), "javaCommand", value), 0);
+    EXPECT_EQ(ReadPerfDataValue(testkit::NarrowAnsi(testkit::Sibling(L"hsperfdata-sample.bin")), "javaCommand", value), 0);
     EXPECT_BYTES(SAMPLE_COMMAND, value);
 
     // The virtual machine keeps its file open for writing, sharing reading only.
@@ -151,7 +151,7 @@ TEST(JavaCommand, ReadsRealFileAndFileHeldOpenForWriting)
     HANDLE writer = CreateFileW((dir / L"held").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(dir / L"held"), "javaCommand", value), 0);
+    EXPECT_EQ(ReadPerfDataValue(testkit::NarrowAnsi(dir / L"held"), "javaCommand", value), 0);
     EXPECT_BYTES("Main", value);
     CloseHandle(writer);
 }
@@ -173,7 +173,7 @@ TEST(JavaCommand, FilesLargerThanAnyPerformanceDataFile)
     for (const auto& c : cases) {
         WriteSparse(dir / L"big", c.size, tail);
         std::string value = "untouched";
-        EXPECT_EQ(ReadPerfDataValue(testkit::Narrow(dir / L"big"), "javaCommand", value), c.code) << c.size;
+        EXPECT_EQ(ReadPerfDataValue(testkit::NarrowAnsi(dir / L"big"), "javaCommand", value), c.code) << c.size;
         EXPECT_EQ(value, c.code == 0 ? "Main" : "untouched");
     }
 }
@@ -194,13 +194,13 @@ TEST(JavaCommand, PathFromTempUserAndProcessId)
         {"TEMP not set", nullptr, true, "javaCommand\0Main a\0"s, "before"},
     };
     testkit::TempDir dir;
-    std::string perfDir = testkit::Narrow(dir.Path()) + "\\hsperfdata_" + UserName();
+    std::string perfDir = testkit::NarrowAnsi(dir.Path()) + "\\hsperfdata_" + UserName();
     ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
     for (const auto& c : cases) {
         DeleteFileA((perfDir + "\\812").c_str());
         if (c.exists)
-            testkit::WriteBytes(testkit::Widen(perfDir + "\\812"), c.bytes);
-        std::string temp = c.tempSuffix ? testkit::Narrow(dir.Path()) + c.tempSuffix : "";
+            testkit::WriteBytes(testkit::WidenAnsi(perfDir + "\\812"), c.bytes);
+        std::string temp = c.tempSuffix ? testkit::NarrowAnsi(dir.Path()) + c.tempSuffix : "";
         TempVariable variable(c.tempSuffix ? temp.c_str() : nullptr);
         EXPECT_EQ(GetPerfDataDir(), c.tempSuffix ? temp + "\\hsperfdata_" + UserName() + "\\" : "") << c.what;
         std::string command = "before";
@@ -212,12 +212,12 @@ TEST(JavaCommand, PathFromTempUserAndProcessId)
 TEST(JavaCommand, RecordOfJavawProcess)
 {
     rig::Rig rig;  // its directory is also the TEMP of the runs
-    TempVariable variable(testkit::Narrow(rig.dir.Path()).c_str());
-    std::string perfDir = testkit::Narrow(rig.dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
+    TempVariable variable(testkit::NarrowAnsi(rig.dir.Path()).c_str());
+    std::string perfDir = testkit::NarrowAnsi(rig.dir.Path()) + "\\hsperfdata_" + UserName() + "\\";
     ASSERT_TRUE(CreateDirectoryA(perfDir.c_str(), nullptr));
 
     testkit::FixtureProcess java(testkit::Sibling(L"javaw.exe"));
-    std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
+    std::string javaw = testkit::NarrowAnsi(testkit::Sibling(L"javaw.exe"));
     std::string upper = javaw.substr(0, javaw.size() - 9) + "JAVAW.EXE";
     testkit::WriteBytes(rig.dir / L"list.txt", javaw + "\r\n" + upper + "\r\n");
     const std::string sample = testkit::ReadBytes(testkit::Sibling(L"hsperfdata-sample.bin"));
@@ -239,7 +239,7 @@ TEST(JavaCommand, RecordOfJavawProcess)
         for (std::string id : {std::to_string(java.Id()), "0"s}) {
             DeleteFileA((perfDir + id).c_str());
             if (!c.perfData.empty())
-                testkit::WriteBytes(testkit::Widen(perfDir + id), c.perfData);
+                testkit::WriteBytes(testkit::WidenAnsi(perfDir + id), c.perfData);
         }
         rig.Run(c.arguments);
         std::string listing = rig.Read(L"processes.dat");
@@ -269,8 +269,8 @@ TEST(JavaCommand, RecordOfJavawProcess)
 TEST(JavaCommand, OwnerPlaces)
 {
     rig::Rig rig;  // its directory is TaskRoll's TEMP, no place of the owner's
-    TempVariable variable(testkit::Narrow(rig.dir.Path()).c_str());
-    const std::wstring today = rig.dir / testkit::Widen("hsperfdata_" + UserName());
+    TempVariable variable(testkit::NarrowAnsi(rig.dir.Path()).c_str());
+    const std::wstring today = rig.dir / testkit::WidenAnsi("hsperfdata_" + UserName());
     const std::wstring elsewhere = rig.dir / L"hsperfdata_someone-else";
     // Under the owner's registered TEMP, named after no user; removed also
     // when an earlier run failed halfway.
@@ -294,9 +294,9 @@ TEST(JavaCommand, OwnerPlaces)
         }
     };
     clear();
-    const std::string javaw = testkit::Narrow(testkit::Sibling(L"javaw.exe"));
-    const std::string ownerFile = testkit::Narrow(owner + L"\\" + id);
-    const std::string notFound = "no performance-data file for process " + testkit::Narrow(id);
+    const std::string javaw = testkit::NarrowAnsi(testkit::Sibling(L"javaw.exe"));
+    const std::string ownerFile = testkit::NarrowAnsi(owner + L"\\" + id);
+    const std::string notFound = "no performance-data file for process " + testkit::NarrowAnsi(id);
 
     enum Entry { NONE, A_FILE, A_DIRECTORY, A_FIFO, A_BIG_FILE };
     const struct {
@@ -314,7 +314,7 @@ TEST(JavaCommand, OwnerPlaces)
         {"big files within the budget first", A_BIG_FILE, A_FILE, NONE, fittingPads, "Owner",
          "command read from " + ownerFile},
         {"the owner's file past the budget", A_BIG_FILE, A_FILE, NONE, fittingPads + 1, javaw,
-         "search for process " + testkit::Narrow(id) + " stopped before " + ownerFile},
+         "search for process " + testkit::NarrowAnsi(id) + " stopped before " + ownerFile},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -90,12 +90,12 @@ TEST(Listing, FixtureRecords)
         {L"fx_crlf.exe", L"run", L"", "\t", "Line one  Line two three "},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testkit::Narrow(c.fixture) + " " + testkit::Narrow(c.arguments));
+        SCOPED_TRACE(testkit::NarrowAnsi(c.fixture) + " " + testkit::NarrowAnsi(c.arguments));
         rig::Rig rig;
         ASSERT_TRUE(CreateDirectoryW((rig.dir / c.directory).c_str(), nullptr));
         const std::wstring fixture = rig.dir / (std::wstring(c.directory) + L"\\" + c.fixture);
         ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(c.fixture), fixture));
-        std::string path = testkit::Narrow(fixture);
+        std::string path = testkit::NarrowAnsi(fixture);
         for (char& byte : path)
             byte = byte == '$' ? 'S' : byte;
         std::string listing;
@@ -135,11 +135,11 @@ TEST(Listing, ExecutableGoneGivesNoLine)
     rig.Run(L"/debuglog");
     std::string listing = rig.Read(L"processes.dat");
     ExpectOnlyRecords(listing);
-    EXPECT_EQ(listing.find(testkit::Narrow(rig.dir.Path())), std::string::npos) << testkit::Escape(listing);
+    EXPECT_EQ(listing.find(testkit::NarrowAnsi(rig.dir.Path())), std::string::npos) << testkit::Escape(listing);
     std::string id = std::to_string(running.Id());
     EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                {"GetProcessInfo started (Process ID = " + id + ")",
-                                testkit::Narrow(before) + "\\waiter.exe: module not found",
+                                testkit::NarrowAnsi(before) + "\\waiter.exe: module not found",
                                 "GetProcessInfo failed (Process ID = " + id + ", Error Code = 1)"}));
 }
 
@@ -184,7 +184,7 @@ TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
          wide ? twin : testkit::Sibling(L"fx_order2.exe"), std::wstring(windows) + L"\\syswow64\\" + name},
     };
     for (const auto& p : placements) {
-        SCOPED_TRACE(testkit::Narrow(p.target));
+        SCOPED_TRACE(testkit::NarrowAnsi(p.target));
         if (!p.twinSource.empty()) {
             SKIP_UNLESS_PRIVATE_TEST_PREFIX();
         }
@@ -205,9 +205,9 @@ TEST(Listing, EveryBuildDescribesTheFileTheProcessRuns)
             IsWow64Process(GetCurrentProcess(), &wow64);
             EXPECT_EQ(testkit::ReadBytes(p.target), testkit::ReadBytes(wow64 ? p.twinSource : p.source));
         }
-        const std::string path = testkit::Narrow(p.target), record = path + "\t\tDeutsch$";
+        const std::string path = testkit::NarrowAnsi(p.target), record = path + "\t\tDeutsch$";
         for (const std::wstring& taskRoll : {testkit::Sibling(L"TaskRoll.exe"), otherTaskRoll}) {
-            SCOPED_TRACE(testkit::Narrow(taskRoll));
+            SCOPED_TRACE(testkit::NarrowAnsi(taskRoll));
             rig::Rig rig(taskRoll);
             testkit::WriteBytes(rig.dir / L"list.txt", path + "\r\n");
             rig.Run(L"/file:list.txt");
@@ -229,7 +229,7 @@ TEST(Listing, PathOutsideTheCodePageTakesItsShortForm)
     ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), fixture));
     wchar_t shortPath[MAX_PATH] = {};
     GetShortPathNameW(fixture.c_str(), shortPath, MAX_PATH);
-    const std::string path = testkit::Narrow(shortPath);
+    const std::string path = testkit::NarrowAnsi(shortPath);
     if (path.empty() || path.find('?') != std::string::npos)
         GTEST_SKIP() << "this volume keeps no short names";
     // A process started by that short path: its long form must not be taken
@@ -273,10 +273,10 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
     std::string list;
     for (const std::string& name : devices)
         list += name + "\r\n";
-    testkit::WriteBytes(rig.dir / L"list.txt", list + testkit::Narrow(waiter) + "\r\n");
+    testkit::WriteBytes(rig.dir / L"list.txt", list + testkit::NarrowAnsi(waiter) + "\r\n");
     rig.Run(L"/debuglog /file:list.txt");
     CloseHandle(pipe);
-    EXPECT_BYTES(testkit::Narrow(waiter) + "\t\tunknown_description$\r\n", rig.Read(L"processes.dat"));
+    EXPECT_BYTES(testkit::NarrowAnsi(waiter) + "\t\tunknown_description$\r\n", rig.Read(L"processes.dat"));
     const std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
     for (const std::string& name : devices) {
         SCOPED_TRACE(name);

@@ -20,7 +20,7 @@ Names ReadList(const testkit::TempDir& dir, const std::string& bytes)
 {
     testkit::WriteBytes(dir / L"list.txt", bytes);
     ClearNameList();
-    GetTaskRollFromFile(testkit::Narrow(dir / L"list.txt").c_str());
+    GetTaskRollFromFile(testkit::NarrowAnsi(dir / L"list.txt").c_str());
     Names names;
     for (std::size_t i = 0; i < GetNameCount(); ++i)
         names.push_back(GetName(i));
@@ -73,13 +73,13 @@ TEST(NameList, LineEndsBlanksAndLimits)
 TEST(NameList, ListedPathsAreDescribed)
 {
     rig::Rig rig;
-    std::string self = testkit::Narrow(rig.exe);
-    std::string missing = testkit::Narrow(rig.dir / L"missing.exe");
+    std::string self = testkit::NarrowAnsi(rig.exe);
+    std::string missing = testkit::NarrowAnsi(rig.dir / L"missing.exe");
     testkit::WriteBytes(rig.dir / L"list.txt", self + "\r\n\r\n" + missing + "\n" + self);
     Outcome run = RunTaskRoll(rig, L"/file:list.txt");
 
     char description[PATH_BUFFER_SIZE] = {};
-    const std::string path = testkit::Narrow(testkit::Sibling(L"TaskRoll.exe"));
+    const std::string path = testkit::NarrowAnsi(testkit::Sibling(L"TaskRoll.exe"));
     VersionResource resource;
     ReadVersionResource(path.c_str(), &resource);
     GetVersionInfo("FileDescription", description, path.c_str(), resource, "");

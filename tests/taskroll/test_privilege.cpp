@@ -85,7 +85,7 @@ TEST(Privilege, SetprivRunsOnceAfterTheNameList)
         rig::Rig rig;
         auto run = rig.Run(c.arguments);
         std::string log = rig.Read(L"taskroll.log");
-        std::string what = testkit::Narrow(c.arguments) + "\n" + log;
+        std::string what = testkit::NarrowAnsi(c.arguments) + "\n" + log;
         EXPECT_EQ(Count(log, ": Setting previleges...\r\n"), c.runs) << what;
         EXPECT_EQ(Count(log, ": Required previleges have been set\r\n") + Count(log, ": Failed to set previleges\r\n"),
                   c.runs) << what;

@@ -122,7 +122,7 @@ void CheckProgram(const std::wstring& fileName, WORD machine)
     std::string bytes = testkit::ReadBytes(path);
     EXPECT_LE(bytes.size(), 400u * 1024u);
     PeFacts pe;
-    ASSERT_TRUE(ReadPe(bytes, &pe)) << "not a PE file: " << testkit::Narrow(path);
+    ASSERT_TRUE(ReadPe(bytes, &pe)) << "not a PE file: " << testkit::NarrowAnsi(path);
     if (machine != 0) {
         EXPECT_EQ(pe.machine, machine);
     }

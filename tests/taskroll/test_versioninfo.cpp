@@ -74,8 +74,8 @@ TEST(VersionInfo, StringSelection)
     };
     NewLogLines();
     for (const auto& c : cases) {
-        SCOPED_TRACE(testkit::Narrow(c.fixture) + " " + c.name);
-        const std::string path = testkit::Narrow(testkit::Sibling(c.fixture));
+        SCOPED_TRACE(testkit::NarrowAnsi(c.fixture) + " " + c.name);
+        const std::string path = testkit::NarrowAnsi(testkit::Sibling(c.fixture));
         const char* fallback = std::strcmp(c.name, "FileVersion") == 0 ? "unknown_version" : "unknown_description";
         char output[PATH_BUFFER_SIZE];
         std::memset(output, 'x', sizeof output);
@@ -96,7 +96,7 @@ TEST(VersionInfo, StringSelection)
 
 TEST(VersionInfo, NoResource)
 {
-    const std::string path = testkit::Narrow(testkit::Sibling(L"waiter.exe"));
+    const std::string path = testkit::NarrowAnsi(testkit::Sibling(L"waiter.exe"));
     char output[PATH_BUFFER_SIZE] = "untouched";
     VersionResource resource;
     ReadVersionResource(path.c_str(), &resource);
@@ -137,9 +137,9 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     for (const auto& row : rows) {
         const std::wstring folder = dir / (std::wstring(row.name) + L".d");
         CreateDirectoryW(folder.c_str(), nullptr);
-        const std::string path = testkit::Narrow(folder + L"\\" + row.name);
-        if (!testkit::FileExists(testkit::Widen(path)))
-            testkit::WriteBytes(testkit::Widen(path), order1);  // written again, it would be another file
+        const std::string path = testkit::NarrowAnsi(folder + L"\\" + row.name);
+        if (!testkit::FileExists(testkit::WidenAnsi(path)))
+            testkit::WriteBytes(testkit::WidenAnsi(path), order1);  // written again, it would be another file
         SCOPED_TRACE(path);
         const unsigned starts = VersionReaderStarts();
         VersionResource resource;
@@ -158,8 +158,8 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     // to rename a directory held open without delete sharing).
     EXPECT_FALSE(testkit::FileExists(dir / L"swap.exe.d.old"));
 
-    const std::string path = testkit::Narrow(dir / L"fresh.exe");
-    testkit::WriteBytes(testkit::Widen(path), order1);
+    const std::string path = testkit::NarrowAnsi(dir / L"fresh.exe");
+    testkit::WriteBytes(testkit::WidenAnsi(path), order1);
     UseVersionReader(L"C:\\no-such-folder\\no-such-reader.exe", nullptr);
     VersionResource resource;
     ReadVersionResource(path.c_str(), &resource);
@@ -181,9 +181,9 @@ TEST(VersionInfo, AFileIsReadOncePerRun)
     const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
     testkit::WriteBytes(file, order1);
     ASSERT_TRUE(CreateHardLinkW((rig.dir / L"link.exe").c_str(), file.c_str(), nullptr));
-    const std::string path = testkit::Narrow(file);
-    const std::string names[] = {path, testkit::Narrow(rig.dir / L"ONCE.EXE"), "Once.exe",
-                                 testkit::Narrow(rig.dir / L"link.exe")};
+    const std::string path = testkit::NarrowAnsi(file);
+    const std::string names[] = {path, testkit::NarrowAnsi(rig.dir / L"ONCE.EXE"), "Once.exe",
+                                 testkit::NarrowAnsi(rig.dir / L"link.exe")};
     std::string list, expected;
     for (const std::string& name : names) {
         list += name + "\r\n";
@@ -217,7 +217,7 @@ TEST(VersionInfo, SystemFilesPassTheCheck)
             for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found) != 0) {
                 if (_wcsicmp(found.cFileName, L"tasklist.exe") == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                     continue;
-                list += testkit::Narrow(directory + found.cFileName) + "\r\n";
+                list += testkit::NarrowAnsi(directory + found.cFileName) + "\r\n";
                 ++files;
             }
             if (search != INVALID_HANDLE_VALUE)
@@ -306,7 +306,7 @@ std::vector<std::string> TextsHeldBy(const std::string& res)
     std::wstring wide;
     for (std::size_t at = 0; at + 1 < res.size(); at += 2)
         wide += static_cast<wchar_t>(Word16(res, at));
-    std::vector<std::string> texts = {testkit::Narrow(wide), res};
+    std::vector<std::string> texts = {testkit::NarrowAnsi(wide), res};
     for (std::string& text : texts)
         for (char& c : text)
             c = c == '$' ? 'S' : c == '\r' || c == '\n' ? ' ' : c;
@@ -395,7 +395,7 @@ TEST(VersionInfo, DamagedResourcesAreReadSafely)
         copy.replace(base, res.size(), res);
         const std::wstring path = rig.dir / (L"dmg" + std::to_wstring(i) + L".exe");
         testkit::WriteBytes(path, copy);
-        paths.push_back(testkit::Narrow(path));
+        paths.push_back(testkit::NarrowAnsi(path));
         resources.push_back(res);
         mutations.push_back(what);
         list += paths.back() + "\r\n";
@@ -614,10 +614,10 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
                 rows[i].damage(file, way);
             const std::wstring path = rig.dir / (L"mod" + std::to_wstring(i) + (layoutNe ? L"ne.exe" : L".exe"));
             testkit::WriteBytes(path, file);
-            const std::string line = testkit::Narrow(path) + "\t\t" +
+            const std::string line = testkit::NarrowAnsi(path) + "\t\t" +
                                      (intact ? (layoutNe ? "Sixteen-bit fixture" : "Deutsch") : "unknown_description") +
                                      "$\r\n";
-            list += testkit::Narrow(path) + "\r\n";
+            list += testkit::NarrowAnsi(path) + "\r\n";
             expected += line;
             if (!layoutNe && (intact || rows[i].runs) && file.size() >= pe.size()) {
                 runnable.push_back(path);
@@ -630,7 +630,7 @@ TEST(VersionInfo, DamagedModuleHeadersAreNotGivenToTheSystem)
     EXPECT_BYTES(expected, rig.Read(L"processes.dat"));
     const std::string log = rig.Read(L"taskroll.log");
     for (std::size_t i = 0; i < std::size(rows); ++i) {
-        const std::string damaged = "Damaged version resource in file '" + testkit::Narrow(rig.dir.Path()) + "\\mod" +
+        const std::string damaged = "Damaged version resource in file '" + testkit::NarrowAnsi(rig.dir.Path()) + "\\mod" +
                                     std::to_string(i) + (rows[i].ne ? "ne" : "") + ".exe'";
         EXPECT_NE(log.find(damaged), std::string::npos) << rows[i].what;
     }

@@ -48,15 +48,8 @@ Value Sz(const std::wstring& text)
 void PutKey(HKEY hive, const std::wstring& path, const Value& value, const wchar_t* name = nullptr,
             REGSAM view = KEY_WOW64_64KEY)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
-              ERROR_SUCCESS) << testkit::Narrow(path);
-    if (value.set) {
-        EXPECT_EQ(RegSetValueExW(key, name, 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
-                                 static_cast<DWORD>(value.bytes.size())),
-                  ERROR_SUCCESS);
-    }
-    RegCloseKey(key);
+    ASSERT_EQ(childkit::PutKey(hive, path, view, name, value.type, value.set ? &value.bytes : nullptr), ERROR_SUCCESS)
+        << testkit::NarrowAnsi(path);
 }
 
 void AddBrowser(HKEY hive, const std::wstring& name, const std::wstring& display, const std::wstring& command,
@@ -64,35 +57,6 @@ void AddBrowser(HKEY hive, const std::wstring& name, const std::wstring& display
 {
     PutKey(hive, listPath + L"\\" + name, Sz(display));
     PutKey(hive, listPath + L"\\" + name + L"\\shell\\open\\command", Sz(command));
-}
-
-void SetDacl(HKEY parent, const std::wstring& path, REGSAM view, const wchar_t* sddl)
-{
-    HKEY key = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (RegOpenKeyExW(parent, path.c_str(), 0, WRITE_DAC | view, &key) != ERROR_SUCCESS)
-        return;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-        LocalFree(descriptor);
-    }
-    RegCloseKey(key);
-}
-
-// The subkeys of hive\path in `view`, in the order the registry enumerates them.
-std::vector<std::wstring> SubKeys(HKEY hive, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY)
-{
-    std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[300];
-    DWORD length = 300;
-    for (DWORD index = 0; RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                          ERROR_SUCCESS; ++index, length = 300)
-        names.push_back(name);
-    RegCloseKey(key);
-    return names;
 }
 
 // The tests' own names; all names in the private prefix, which has no others.
@@ -119,18 +83,10 @@ void RemoveBrowserKeys()
     };
     for (const auto& place : places) {
         std::wstring list = std::wstring(place.clients) + L"\\StartMenuInternet";
-        HKEY listKey = nullptr;
-        if (RegOpenKeyExW(place.hive, list.c_str(), 0, KEY_ALL_ACCESS | place.view, &listKey) != ERROR_SUCCESS)
-            continue;
-        for (const std::wstring& name : SubKeys(place.hive, list, place.view)) {
-            if (name.find(OURS) != 0)
-                continue;
-            SetDacl(place.hive, list + L"\\" + name, place.view, L"D:(A;;KA;;;WD)");
-            EXPECT_EQ(RegDeleteTreeW(listKey, name.c_str()), ERROR_SUCCESS) << testkit::Narrow(name);
-        }
-        RegCloseKey(listKey);
-        if (testkit::InPrivateTestPrefix() && SubKeys(place.hive, list, place.view).empty())
-            RegDeleteKeyExW(place.hive, list.c_str(), place.view, 0);
+        for (const std::wstring& name : childkit::RemoveKeysNamed(place.hive, list, place.view, OURS))
+            ADD_FAILURE() << "cannot remove " << testkit::NarrowAnsi(name);
+        if (testkit::InPrivateTestPrefix())
+            childkit::RemoveKeyIfEmpty(place.hive, list, place.view, false);
     }
 }
 
@@ -139,7 +95,7 @@ protected:
     void SetUp() override
     {
         RemoveBrowserKeys();
-        std::vector<std::wstring> clients = SubKeys(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients");
+        std::vector<std::wstring> clients = childkit::SubKeyNames(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients");
         if (!testkit::InPrivateTestPrefix() && std::count(clients.begin(), clients.end(), L"StartMenuInternet") == 0)
             GTEST_SKIP() << "this machine has no browser list, and a test would have to make one";
     }
@@ -158,7 +114,7 @@ std::string RunWebroster(const std::wstring& arguments = L"")
 // The expected lines of the test's browsers in the order the registry enumerates them.
 std::wstring MachineListing(const std::map<std::wstring, std::wstring>& lines)
 {
-    std::vector<std::wstring> names = Ours(SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH));
+    std::vector<std::wstring> names = Ours(childkit::SubKeyNames(HKEY_LOCAL_MACHINE, LIST_PATH));
     EXPECT_EQ(names.size(), lines.size());
     std::wstring listing;
     for (const std::wstring& name : names)
@@ -228,7 +184,9 @@ TEST_F(WebrosterTest, WritesEachBrowserLineByteForByte)
     PutKey(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + L"NoDisplay", Sz(L"named"), L"LocalizedString");
     // A browser key that does not open: its command is still listed.
     AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"Locked", L"L", L"C:\\l.exe");
-    SetDacl(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + L"Locked", KEY_WOW64_64KEY, L"D:P(A;;0x70000;;;WD)");
+    EXPECT_EQ(childkit::SetKeyDacl(HKEY_LOCAL_MACHINE, LIST_PATH + L"\\" + OURS + L"Locked", KEY_WOW64_64KEY,
+                                   L"D:P(A;;0x70000;;;WD)"),
+              ERROR_SUCCESS);
     lines[OURS + L"Locked"] = OURS + L"Locked|null|\"C:\\l.exe\"\r\n";
     // A value name of the longest length, 16383, does not hide the default
     // value. Windows enumerates values in creation order, so there the long
@@ -283,7 +241,8 @@ TEST_F(WebrosterTest, ReadsOnlyThe64BitView)
     AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"In64", L"Sixty-four", L"C:\\64.exe");
     AddBrowser(HKEY_LOCAL_MACHINE, OURS + L"Only32", L"Thirty-two", L"C:\\32.exe",
                L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet");
-    if (SubKeys(HKEY_LOCAL_MACHINE, LIST_PATH, KEY_WOW64_32KEY) != std::vector<std::wstring>{OURS + L"Only32"})
+    if (childkit::SubKeyNames(HKEY_LOCAL_MACHINE, LIST_PATH, KEY_WOW64_32KEY) !=
+        std::vector<std::wstring>{OURS + L"Only32"})
         GTEST_SKIP() << "SOFTWARE\\Clients is shared between the registry views here";
     EXPECT_BYTES(testkit::Utf16Bytes(OURS + L"In64|Sixty-four|\"C:\\64.exe\"\r\n" + NO_LIST_KEY), RunWebroster());
 }
