@@ -296,7 +296,7 @@ TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
 TEST_F(WebrosterTest, ListsAUserHiveThroughItsSid)
 {
     const std::wstring sid = GetOwnSid(), name = OURS + L"UserHive";
-    ASSERT_EQ(sid.find(L"S-1-5-21-"), 0u) << testkit::Narrow(sid);
+    ASSERT_EQ(sid.find(L"S-1-5-21-"), 0u) << testkit::NarrowAnsi(sid);
     EXPECT_TRUE(GetSignedInUserHives().empty());
     AddBrowser(HKEY_CURRENT_USER, name, L"User Browser", L"C:\\u.exe");
     HKEY list = nullptr;
