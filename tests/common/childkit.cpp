@@ -34,8 +34,15 @@ bool Start(const std::wstring& exe, const std::wstring& arguments, const wchar_t
     startup.hStdOutput = output;
     startup.hStdError = error;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, workDir, &startup, &info))
-        return false;
+    // Wine now and then fails a start on a loaded machine with an internal
+    // error that a moment later is gone; no other failure is tried again.
+    for (int attempt = 0;; ++attempt) {
+        if (CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, workDir, &startup, &info))
+            break;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2)
+            return false;
+        Sleep(200);
+    }
     CloseHandle(info.hThread);
     process->Reset(info.hProcess);
     if (id != nullptr)
