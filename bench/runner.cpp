@@ -623,6 +623,15 @@ int wmain(int argc, wchar_t* argv[])
     Progress("List files: %d and %d paths, going round %zu system files with a version resource\n", options.files,
              options.logFiles, files.size());
 
+    // Each system file listed once, and each listed 8 times in a row: a run
+    // pays for the distinct files it reads, not for the number of records.
+    std::wstring onceList = work + L"\\list-once.txt", eightList = work + L"\\list-eight.txt";
+    WriteList(onceList, files, static_cast<int>(files.size()));
+    std::vector<std::string> eightTimes;
+    for (const std::string& file : files)
+        eightTimes.insert(eightTimes.end(), 8, file);
+    WriteList(eightList, eightTimes, static_cast<int>(eightTimes.size()));
+
     // The worst crafted module, and a list of the plain program for its pair.
     std::wstring crafted = work + L"\\crafted.exe", craftedList = work + L"\\list-crafted.txt";
     std::wstring plainList = work + L"\\list-plain.txt";
@@ -630,7 +639,7 @@ int wmain(int argc, wchar_t* argv[])
     WriteList(craftedList, {NarrowUtf8(crafted)}, 1);
     WriteList(plainList, {NarrowUtf8(here + L"\\bench_waiter.exe")}, 1);
 
-    std::vector<Contender> all(12);
+    std::vector<Contender> all(16);
     Contender& listTaskRoll = all[0];
     Contender& listFloor = all[1];
     Contender& shortTaskRoll = all[2];
@@ -643,6 +652,10 @@ int wmain(int argc, wchar_t* argv[])
     Contender& webFloor = all[9];
     Contender& craftedTaskRoll = all[10];
     Contender& plainTaskRoll = all[11];
+    Contender& onceTaskRoll = all[12];
+    Contender& onceFloor = all[13];
+    Contender& eightTaskRoll = all[14];
+    Contender& eightFloor = all[15];
 
     // Every program runs from its own copy in its own directory, which is also
     // its working directory (TaskRoll writes processes.dat there).
@@ -651,6 +664,14 @@ int wmain(int argc, wchar_t* argv[])
     listFloor = Contender{"floor_list", Place(work, L"list-floor", here + L"\\floor_list.exe"),
                           L"\"" + list + L"\" processes.dat"};
     listFloor.sampleMemory = true;
+    onceTaskRoll = Contender{"TaskRoll /file:(once)", Place(work, L"once-taskroll", options.taskroll),
+                             L"/file:" + onceList};
+    onceFloor = Contender{"floor_list (once)", Place(work, L"once-floor", here + L"\\floor_list.exe"),
+                          L"\"" + onceList + L"\" processes.dat"};
+    eightTaskRoll = Contender{"TaskRoll /file:(8 times)", Place(work, L"eight-taskroll", options.taskroll),
+                              L"/file:" + eightList};
+    eightFloor = Contender{"floor_list (8 times)", Place(work, L"eight-floor", here + L"\\floor_list.exe"),
+                           L"\"" + eightList + L"\" processes.dat"};
     shortTaskRoll = Contender{"TaskRoll /file:(short)", Place(work, L"short-taskroll", options.taskroll),
                               L"/file:" + shortList};
     shortDebugLog = Contender{"TaskRoll /debuglog /file:", Place(work, L"short-debuglog", options.taskroll),
@@ -725,6 +746,15 @@ int wmain(int argc, wchar_t* argv[])
           Format("1: TaskRoll and floor_list wrote %zu and %zu records for %d paths, %s",
                  CountLines(taskrollList, recordEnd), CountLines(floorList, recordEnd), options.files,
                  taskrollList == floorList ? "byte-identical" : "NOT identical"));
+    for (const Contender* pair : {&onceTaskRoll, &eightTaskRoll}) {
+        const Contender& floor = pair == &onceTaskRoll ? onceFloor : eightFloor;
+        std::string contenderRecords = ReadFileBytes(pair->Dir() + L"\\processes.dat");
+        check(!contenderRecords.empty() && contenderRecords == ReadFileBytes(floor.Dir() + L"\\processes.dat"),
+              Format("%s: TaskRoll and floor_list wrote %zu records, %s", pair == &onceTaskRoll ? "9" : "10",
+                     CountLines(contenderRecords, recordEnd),
+                     contenderRecords == ReadFileBytes(floor.Dir() + L"\\processes.dat") ? "byte-identical"
+                                                                                          : "NOT identical"));
+    }
     std::size_t taskrollProcs = CountLines(ReadFileBytes(enumTaskRoll.Dir() + L"\\processes.dat"), recordEnd);
     std::size_t floorProcs = CountLines(ReadFileBytes(enumFloor.Dir() + L"\\processes.dat"), recordEnd);
     check(taskrollProcs == floorProcs && taskrollProcs >= static_cast<std::size_t>(options.procs),
@@ -778,9 +808,13 @@ int wmain(int argc, wchar_t* argv[])
                    plainTaskRoll, 0),
         CompareRow("8", Format("javaw, %zux%d crafted dirs", craftedJava.places, options.javaDirs),
                    "TaskRoll, crafted javaw", "TaskRoll (plain)", javaCrafted, javaPlain, 0),
+        CompareRow("9", Format("list, %zu files once", files.size()), "TaskRoll /file:(once)", "floor_list (once)",
+                   onceTaskRoll, onceFloor, 1.1),
+        CompareRow("10", Format("list, %zu files 8 times", files.size()), "TaskRoll /file:(8 times)",
+                   "floor_list (8 times)", eightTaskRoll, eightFloor, 0.5),
     };
-    rows[rows.size() - 2].goalExtraMs = 1000;  // the crafted module
-    rows.back().goalExtraMs = 1000;            // the crafted javaw
+    rows[6].goalExtraMs = 1000;  // the crafted module
+    rows[7].goalExtraMs = 1000;  // the crafted javaw
     notes.insert(notes.begin(),
                  Format("ratio = contender median / floor median (the verdict compares it with the goal); paired = "
                         "median of the %d per-round ratios.\nMedians of %d interleaved rounds after one warm-up round "
