@@ -99,7 +99,8 @@ void CopyFoundString(void* context, const std::uint8_t* value, std::size_t value
 // without delete (nobody can rename one and put another in its place). The
 // system is given the file's final path, as the file system resolves it for
 // the open handle, so no link, junction or short name on the way can lead
-// elsewhere either. What is left: a directory that TaskRoll may not open for
+// elsewhere either. (A folder stays held for the rest of the run: see
+// HoldDirectories.) What is left: a directory that TaskRoll may not open for
 // listing is not held (the open fails); on NTFS a directory above an open file
 // cannot be renamed anyway.
 struct PinnedFile {
@@ -128,18 +129,47 @@ std::string FinalPathOf(HANDLE file, std::wstring* wide)
     return ToAnsiLossless(wide->c_str(), &path) && !path.empty() ? path : std::string();
 }
 
-// Holds the directories of `wide` below its root, as far as they can be opened.
+// Folders held for the rest of the run: the programs of a machine lie in a
+// few dozen folders, and a folder held once stays what it is for every later
+// file in it, so it is opened once, not once per file. Past this many, the
+// folders of a file are held for its read only.
+constexpr std::size_t HELD_FOLDERS_MAX = 64;
+
+struct HeldFolder {
+    std::wstring path;
+    handles::FileHandle handle;
+};
+
+std::vector<HeldFolder>& HeldFolders()
+{
+    static std::vector<HeldFolder> folders;
+    return folders;
+}
+
+// Holds the directories of `wide` below its root, as far as they can be
+// opened: those the run holds already stay as they are, new ones join the
+// run's folders while there is room, the rest go to `directories`.
 void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories)
 {
+    std::vector<HeldFolder>& folders = HeldFolders();
     std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
     if (root == std::wstring::npos)
         return;
     for (std::size_t end = wide.find(L'\\', root + 1); end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
         std::wstring directory = wide.substr(0, end);
+        bool known = false;
+        for (const HeldFolder& folder : folders)
+            known = known || folder.path == directory;
+        if (known)
+            continue;
         handles::FileHandle held(CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (held)
+        if (!held)
+            continue;
+        if (folders.size() < HELD_FOLDERS_MAX)
+            folders.push_back({std::move(directory), std::move(held)});
+        else
             directories->push_back(std::move(held));
     }
 }

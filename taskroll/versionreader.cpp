@@ -456,14 +456,35 @@ bool IsVersionReaderProcess(DWORD processId)
 
 bool ReadVersionRequest(HANDLE input, VersionRequest* request)
 {
-    unsigned char header[REQUEST_HEADER_BYTES];
-    if (!MoveAll(input, false, header, sizeof header))
+    // A request comes in one write, and a pipe read returns what has come:
+    // usually the whole request in the first read.
+    static std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(REQUEST_HEADER_BYTES + REQUEST_PATH_MAX_BYTES);
+    } catch (...) {
         return false;
-    std::uint32_t bytes = Le32(header);
-    if (bytes == 0 || bytes > REQUEST_PATH_MAX_BYTES)
-        return false;
-    request->path.assign(bytes, '\0');
-    return MoveAll(input, false, &request->path[0], bytes) && request->path.find('\0') == std::string::npos;
+    }
+    DWORD have = 0;
+    DWORD total = REQUEST_HEADER_BYTES;
+    while (have < total) {
+        DWORD count = 0;
+        DWORD room = have < REQUEST_HEADER_BYTES ? REQUEST_HEADER_BYTES - have : total - have;
+        if (have == 0)
+            room = static_cast<DWORD>(bytes.size());
+        if (!ReadFile(input, bytes.data() + have, room, &count, nullptr) || count == 0)
+            return false;
+        have += count;
+        if (total == REQUEST_HEADER_BYTES && have >= REQUEST_HEADER_BYTES) {
+            std::uint32_t length = Le32(bytes.data());
+            if (length == 0 || length > REQUEST_PATH_MAX_BYTES)
+                return false;
+            total += length;
+        }
+    }
+    if (have != total)
+        return false;  // more than one request at once: no TaskRoll sends that
+    request->path.assign(reinterpret_cast<const char*>(bytes.data()) + REQUEST_HEADER_BYTES, total - REQUEST_HEADER_BYTES);
+    return request->path.find('\0') == std::string::npos;
 }
 
 bool AnswerVersionRequest(HANDLE output, const VersionRequest& request)
