@@ -289,29 +289,14 @@ int FormatString(char* buffer, int size, const char* format, ...)
     return length < size ? length : size - 1;
 }
 
-void ReadVersionResource(const char* path, VersionResource* resource)
+namespace {
+
+// The check, and the system's read of a file that passes it, for a file not
+// read before in the run.
+void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope* native, VersionResource* resource)
 {
-    *resource = VersionResource();
-    // The file is checked and pinned on the native file system (the 32-bit
-    // build describes System32 itself); the worker is started and asked
-    // outside that view. A file that cannot be opened shared for reading only
-    // (its reading is refused, or someone holds it open for writing) is not
-    // given to the system: no resource is read from it.
-    handles::NativeViewScope native;
-    PinnedFile pinned;
-    pinned.file.Reset(
-        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!pinned.file)
-        return;
-    pinned.facts = FactsOf(pinned.file.Get());
-    if (ReuseKnownResource(pinned.facts, resource)) {
-        LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
-        if (resource->damaged)
-            LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
-        return;
-    }
     FileWindow window;
-    window.file = pinned.file.Get();
+    window.file = pinned->file.Get();
     LARGE_INTEGER size = {};
     bool sized = GetFileSizeEx(window.file, &size) != 0;
     FileBytes file;
@@ -327,14 +312,40 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     } else if (check == RESOURCE_PATH_INTACT && resourceBytes == 0) {
         // A module without a version resource: the system would find none.
     } else {
-        PinFile(path, &pinned);
-        native.End();
-        ReadCheckedResource(pinned, resource);
+        PinFile(path, pinned);
+        native->End();
+        ReadCheckedResource(*pinned, resource);
     }
+}
+
+}  // namespace
+
+void ReadVersionResource(const char* path, VersionResource* resource)
+{
+    *resource = VersionResource();
+    // The file is checked and pinned on the native file system (the 32-bit
+    // build describes System32 itself); the worker is started and asked
+    // outside that view. A file that cannot be opened shared for reading only
+    // (its reading is refused, or someone holds it open for writing) is not
+    // given to the system: no resource is read from it.
+    handles::NativeViewScope native;
+    PinnedFile pinned;
+    pinned.file.Reset(
+        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pinned.file)
+        return;
+    pinned.facts = FactsOf(pinned.file.Get());
+    const bool known = ReuseKnownResource(pinned.facts, resource);
+    if (known)
+        LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
+    else
+        CheckAndRead(path, &pinned, &native, resource);
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
-    RememberResource(pinned.facts, *resource);
+    if (!known)
+        RememberResource(pinned.facts, *resource);
 }
+
 
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,
                    const char* defaultText)

@@ -98,7 +98,6 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
 {
     handles::NativeViewScope native;
     const char* path = request.path.c_str();
-    // Zero-filled, so that no byte the system did not write can reach a record.
     try {
         block->reserve(VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
@@ -111,6 +110,7 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
+    // Zero-filled, so that no byte the system did not write can reach a record.
     block->assign(*size, 0);
     if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
         block->clear();
@@ -378,19 +378,13 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
     return EXCHANGE_ANSWERED;
 }
 
-// The system asked in this process, once no worker can be had.
-SystemRead ReadHere(const VersionRequest& request, std::vector<unsigned char>* block)
-{
-    DWORD size = 0;
-    return AskSystem(request, block, &size);
-}
-
 }  // namespace
 
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector<unsigned char>* block)
 {
     ReaderState& state = State();
     block->clear();
+    DWORD size = 0;  // of the in-process read, where no worker can be had
     VersionRequest request;
     try {
         request.path = path;
@@ -402,7 +396,7 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
         return SYSTEM_READ_CRASHED;
     }
     if (state.unavailable)
-        return ReadHere(request, block);
+        return AskSystem(request, block, &size);
 
     SystemRead read = SYSTEM_READ_NONE;
     Exchange outcome = EXCHANGE_FAILED;
@@ -418,7 +412,7 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector
                 LogMessage("The version reader process cannot be started (error %lu); version resources are read by "
                            "TaskRoll itself",
                            static_cast<unsigned long>(error));
-                return ReadHere(request, block);
+                return AskSystem(request, block, &size);
             }
         }
         outcome = AskWorker(&state.worker, request, boundMs, &read, block);
