@@ -67,7 +67,7 @@ std::uint32_t Le32(const std::uint8_t* bytes)
 // that needs more spreads its entries apart on purpose, to cost a read each.
 struct FileReader {
     const FileBytes* file;
-    std::uint32_t largestResource;  // of the version resources the system could take
+    ResourceSizes sizes;  // of the version resources the system could take
     std::uint32_t readsLeft;
     std::uint32_t uses;
     std::uint64_t start[WINDOW_COUNT];
@@ -125,6 +125,14 @@ bool ReadAt(FileReader& reader, std::uint64_t offset, void* buffer, std::size_t 
         bytes -= count;
     }
     return true;
+}
+
+void NoteResourceSize(ResourceSizes& sizes, std::uint32_t size)
+{
+    if (size > sizes.largest)
+        sizes.largest = size;
+    if (sizes.smallest == 0 || size < sizes.smallest)
+        sizes.smallest = size;
 }
 
 struct Section {
@@ -246,8 +254,7 @@ bool CheckDataEntry(const PeModule& module, std::uint32_t offset)
     std::uint32_t size = Le32(entry + 4);
     if (size == 0 || size > VERSION_RESOURCE_MAX_BYTES)
         return false;
-    if (size > module.reader->largestResource)
-        module.reader->largestResource = size;
+    NoteResourceSize(module.reader->sizes, size);
     const Section* section = SectionOf(module, rva);
     std::uint64_t at = 0;
     return section != nullptr && InSection(module, *section, rva, size, &at);
@@ -370,8 +377,7 @@ ResourceCheck CheckNe(FileReader& file, std::uint64_t header)
             if (length == 0 || length > VERSION_RESOURCE_MAX_BYTES || offset > file.file->size ||
                 length > file.file->size - offset)
                 return RESOURCE_PATH_DAMAGED;
-            if (length > file.largestResource)
-                file.largestResource = static_cast<std::uint32_t>(length);
+            NoteResourceSize(file.sizes, static_cast<std::uint32_t>(length));
         }
     }
 }
@@ -408,11 +414,11 @@ ResourceCheck CheckModule(const FileBytes& file, FileReader& reader)
 
 }  // namespace
 
-ResourceCheck CheckVersionResourcePath(const FileBytes& file, std::uint32_t* largestResource)
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceSizes* sizes)
 {
     FileReader reader = {};
     ResourceCheck check = CheckModule(file, reader);
-    if (largestResource != nullptr)
-        *largestResource = check == RESOURCE_PATH_INTACT ? reader.largestResource : 0;
+    if (sizes != nullptr)
+        *sizes = check == RESOURCE_PATH_INTACT ? reader.sizes : ResourceSizes();
     return check;
 }

@@ -37,7 +37,11 @@ enum ResourceCheck {
 // lie off their alignment, an image far larger than the file) is damaged.
 // Reads at most the headers, the directories on the way and the data
 // entries, never the resource itself; a file that needs more windows than
-// the budget is damaged. For an intact module, `largestResource` (when given)
-// gets the size of the largest version resource the system could take: 0
-// when it has none.
-ResourceCheck CheckVersionResourcePath(const FileBytes& file, std::uint32_t* largestResource = nullptr);
+// the budget is damaged. For an intact module, `sizes` (when given) gets the
+// sizes of the largest and the smallest version resource the system could
+// take: both 0 when it has none.
+struct ResourceSizes {
+    std::uint32_t largest = 0;
+    std::uint32_t smallest = 0;
+};
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceSizes* sizes = nullptr);

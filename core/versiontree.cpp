@@ -183,6 +183,28 @@ bool CheckVersionTree(const std::uint8_t* block, std::size_t size, VersionTree* 
     return damaged;
 }
 
+std::size_t OneReadBlockSize(const std::uint8_t* block, std::size_t capacity, std::uint32_t smallestResource)
+{
+    // The size query asks for the resource, as much again for the ANSI
+    // copies, and a signature; CheckVersionTree bounds the walk by half of
+    // that and by the root's own length. Wine sizes from the root's length
+    // (2 x length + 4, for each of its system files), Windows from the
+    // resource's size, which is the root's length or a few padding bytes more.
+    // Where the root fits in every resource the system could take, both give
+    // a bound of at least the root's length, so the walk is the root itself,
+    // and the read copied all of it. A root that claims more than a resource
+    // holds is where the two differ: those only the two reads can tell. An
+    // 8-bit root is sized by rules of its own.
+    const std::size_t header = 6;
+    if (capacity < header || block[4] >= ' ')
+        return 0;
+    const std::size_t root = block[0] | (block[1] << 8);
+    const std::size_t size = 2 * root + 4;
+    if (root < header || smallestResource == 0 || root > smallestResource || size > capacity)
+        return 0;
+    return size;
+}
+
 bool SelectVersionString(const VersionTree& tree, const char* name, VersionStringFound found, void* context)
 {
     bool result = false;

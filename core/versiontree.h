@@ -19,6 +19,15 @@ struct VersionTree {
 // inside the block stays usable either way.
 bool CheckVersionTree(const std::uint8_t* block, std::size_t size, VersionTree* tree);
 
+// The size that one read of the system needs to give what its size query and
+// a read of that size give: for a block that the system's read filled with
+// room to spare (`capacity` bytes, zero past what it wrote), the size of the
+// tree that CheckVersionTree would take from the two reads. 0 when only those
+// two tell (the old 8-bit layout, a root shorter than its header, a root that
+// claims more than the smallest resource the file's check found, or more than
+// the block holds).
+std::size_t OneReadBlockSize(const std::uint8_t* block, std::size_t capacity, std::uint32_t smallestResource);
+
 // Called for every translation whose table has both a FileDescription and
 // `name`, in the order of the translation list, with the string's value:
 // `valueBytes` bytes inside the tree, not yet cut at its NUL.

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,7 @@ void StopVersionReader();
 void EnterVersionReaderProcess();
 struct VersionRequest {
     std::string path;
+    std::uint32_t smallestResource = 0;  // of the file's check; 0: ask the size first
 };
 // One request as the worker reads it from `input`: false at the input's end.
 bool ReadVersionRequest(HANDLE input, VersionRequest* request);

@@ -247,9 +247,9 @@ void PinFile(const char* path, PinnedFile* pinned)
 }
 
 // The resource as the system reads it from a file that passed the check.
-void ReadCheckedResource(const PinnedFile& pinned, VersionResource* resource)
+void ReadCheckedResource(const PinnedFile& pinned, std::uint32_t smallestResource, VersionResource* resource)
 {
-    switch (ReadVersionBlock(pinned.path.c_str(), pinned.facts, &resource->block)) {
+    switch (ReadVersionBlock(pinned.path.c_str(), pinned.facts, smallestResource, &resource->block)) {
     case SYSTEM_READ_NONE:
         return;
     case SYSTEM_READ_FAILED:
@@ -303,18 +303,18 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     file.size = static_cast<std::uint64_t>(size.QuadPart);
     file.read = ReadWindowed;
     file.context = &window;
-    std::uint32_t resourceBytes = 0;
-    ResourceCheck check = sized ? CheckVersionResourcePath(file, &resourceBytes) : RESOURCE_PATH_DAMAGED;
+    ResourceSizes sizes;
+    ResourceCheck check = sized ? CheckVersionResourcePath(file, &sizes) : RESOURCE_PATH_DAMAGED;
     if (check == RESOURCE_PATH_DAMAGED) {
         // Nothing of it reaches the system: the default texts stand.
         resource->state = VERSION_READ;
         resource->damaged = true;
-    } else if (check == RESOURCE_PATH_INTACT && resourceBytes == 0) {
+    } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
         // A module without a version resource: the system would find none.
     } else {
         PinFile(path, pinned);
         native->End();
-        ReadCheckedResource(*pinned, resource);
+        ReadCheckedResource(*pinned, sizes.smallest, resource);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "versiontree.h"
 
 #include <cstdint>
 #include <cstring>
@@ -10,7 +11,8 @@
 #include <string>
 
 // The exchange with the worker, over one duplex pipe: TaskRoll writes a
-// request (the path's length as 4 little-endian bytes, then its ANSI bytes),
+// request (the path's length and the size of the smallest version resource
+// that the check found, 4 little-endian bytes each, then the path's ANSI bytes),
 // the worker answers with its outcome and the block's size (4 bytes each),
 // then, for SYSTEM_READ_DONE, the block itself. TaskRoll's end of the pipe is
 // overlapped, so that every wait for the worker can end at a bound or when the
@@ -34,8 +36,9 @@ constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
 // An answer: the outcome and the block's size, 4 little-endian bytes each,
 // then the block for SYSTEM_READ_DONE.
 constexpr DWORD ANSWER_HEADER_BYTES = 8;
-// A request: the path's length, 4 little-endian bytes, then its ANSI bytes.
-constexpr DWORD REQUEST_HEADER_BYTES = 4;
+// A request: the path's length and the smallest resource's size, 4
+// little-endian bytes each, then the path's ANSI bytes.
+constexpr DWORD REQUEST_HEADER_BYTES = 8;
 // What a worker says first, once it runs; and how long it may take to say it
 // (creating a process is slow on a busy machine, and under Wine).
 constexpr unsigned char READY_WORD[4] = {'T', 'R', 'V', 'R'};
@@ -89,11 +92,12 @@ std::uint32_t Le32(const unsigned char* bytes)
 }
 
 // The system's version functions on the native file system (the 32-bit
-// build reads System32 itself, not SysWOW64), with the flags and the two
-// calls TaskRoll has always made. The size query cannot be left out: the room
-// the system asks for follows the resource's own bytes, which the check never
-// reads, and a block of another size would show a damaged resource otherwise.
-// `block` is one buffer for the whole run of a worker.
+// build reads System32 itself, not SysWOW64), with the flags TaskRoll has
+// always used. One read, into the run's largest block, gives the block that
+// the size query and a read of that size would give, wherever the core can
+// tell its size from what the read wrote (OneReadBlockSize); elsewhere, and
+// when that read fails, the system is asked as before: the size, then a read
+// of that size. `block` is one buffer for the whole run of a worker.
 SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* block, DWORD* size)
 {
     handles::NativeViewScope native;
@@ -103,6 +107,17 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     } catch (...) {
         return SYSTEM_READ_FAILED;
     }
+    // Zero-filled, so that no byte the system did not write can reach a record.
+    if (request.smallestResource != 0) {
+        block->assign(VERSION_BLOCK_MAX_BYTES, 0);
+        if (GetFileVersionInfoA(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
+            *size = static_cast<DWORD>(OneReadBlockSize(block->data(), block->size(), request.smallestResource));
+            if (*size != 0) {
+                block->resize(*size);
+                return SYSTEM_READ_DONE;
+            }
+        }
+    }
     block->clear();
     DWORD handle = 0;
     *size = GetFileVersionInfoSizeA(path, &handle);
@@ -110,7 +125,6 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
-    // Zero-filled, so that no byte the system did not write can reach a record.
     block->assign(*size, 0);
     if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
         block->clear();
@@ -341,6 +355,7 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
         return EXCHANGE_FAILED;
     }
     PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(asked.path.size()));
+    PutLe32(reinterpret_cast<unsigned char*>(&request[4]), asked.smallestResource);
     for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
         Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
                                         deadline, processorMs);
@@ -380,12 +395,14 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
 
 }  // namespace
 
-SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector<unsigned char>* block)
+SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
+                            std::vector<unsigned char>* block)
 {
     ReaderState& state = State();
     block->clear();
     DWORD size = 0;  // of the in-process read, where no worker can be had
     VersionRequest request;
+    request.smallestResource = smallestResource;
     try {
         request.path = path;
     } catch (...) {
@@ -472,6 +489,7 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
             std::uint32_t length = Le32(bytes.data());
             if (length == 0 || length > REQUEST_PATH_MAX_BYTES)
                 return false;
+            request->smallestResource = Le32(bytes.data() + 4);
             total += length;
         }
     }

@@ -33,7 +33,10 @@ enum SystemRead {
 // in the worker, started at the first call of a run. Where no worker can be
 // started, the system is asked in this process, as before there were workers
 // (logged once).
-SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::vector<unsigned char>* block);
+// `smallestResource` is the size of the smallest version resource that the
+// check found (0: unknown), which tells when one read of the system is enough.
+SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
+                            std::vector<unsigned char>* block);
 
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.

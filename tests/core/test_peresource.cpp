@@ -33,7 +33,10 @@ TEST(PeResource, SeedLayouts)
                            Read* r = static_cast<Read*>(context);
                            return ++r->count, std::memcpy(out, r->bytes.data() + at, bytes) != nullptr;
                        }, &read};
-        EXPECT_EQ(CheckVersionResourcePath(file), row.expected);
+        ResourceSizes sizes;
+        EXPECT_EQ(CheckVersionResourcePath(file, &sizes), row.expected);
+        EXPECT_EQ(sizes.smallest != 0, row.expected == RESOURCE_PATH_INTACT);
+        EXPECT_LE(sizes.smallest, sizes.largest);
         EXPECT_EQ(read.count, row.reads);
     }
 }
