@@ -67,7 +67,7 @@ std::uint32_t Le32(const std::uint8_t* bytes)
 // that needs more spreads its entries apart on purpose, to cost a read each.
 struct FileReader {
     const FileBytes* file;
-    ResourceSizes sizes;  // of the version resources the system could take
+    ResourceFacts facts;  // of the version resources the system could take
     std::uint32_t readsLeft;
     std::uint32_t uses;
     std::uint64_t start[WINDOW_COUNT];
@@ -127,7 +127,9 @@ bool ReadAt(FileReader& reader, std::uint64_t offset, void* buffer, std::size_t 
     return true;
 }
 
-void NoteResourceSize(ResourceSizes& sizes, std::uint32_t size)
+constexpr char16_t CONFIGURATION_TYPE[] = u"MUI";
+
+void NoteResourceSize(ResourceFacts& sizes, std::uint32_t size)
 {
     if (size > sizes.largest)
         sizes.largest = size;
@@ -254,10 +256,37 @@ bool CheckDataEntry(const PeModule& module, std::uint32_t offset)
     std::uint32_t size = Le32(entry + 4);
     if (size == 0 || size > VERSION_RESOURCE_MAX_BYTES)
         return false;
-    NoteResourceSize(module.reader->sizes, size);
+    NoteResourceSize(module.reader->facts, size);
     const Section* section = SectionOf(module, rva);
     std::uint64_t at = 0;
     return section != nullptr && InSection(module, *section, rva, size, &at);
+}
+
+// Looks for the type "MUI" among the `named` entries of the type directory
+// at `offset`: each name is a 16-bit length and as many UTF-16 units, which
+// the loader compares without regard to case. False when a name lies outside.
+bool FindConfiguration(PeModule& module, std::uint32_t offset, std::uint32_t named)
+{
+    const std::uint32_t length = sizeof CONFIGURATION_TYPE / sizeof CONFIGURATION_TYPE[0] - 1;
+    for (std::uint32_t i = 0; i < named && !module.reader->facts.languageNeutral; ++i) {
+        std::uint8_t entry[8], name[2 + 2 * length];
+        if (module.entriesLeft-- == 0 || !ReadTree(module, offset + 16 + 8 * i, entry, sizeof entry))
+            return false;
+        const std::uint32_t at = Le32(entry) & ~DIRECTORY_BIT;
+        if (!ReadTree(module, at, name, 2))
+            return false;
+        if (Le16(name) != length)
+            continue;
+        if (!ReadTree(module, at, name, sizeof name))
+            return false;
+        bool same = true;
+        for (std::uint32_t unit = 0; unit < length; ++unit) {
+            std::uint16_t c = Le16(name + 2 + 2 * unit);
+            same = same && (c == CONFIGURATION_TYPE[unit] || c == CONFIGURATION_TYPE[unit] + ('a' - 'A'));
+        }
+        module.reader->facts.languageNeutral = same;
+    }
+    return true;
 }
 
 // Checks the directory at `offset` of the tree, at `level` 0 (types), 1
@@ -276,6 +305,8 @@ bool CheckDirectory(PeModule& module, std::uint32_t offset, int level)
     if (level == 2 && count > MAX_LANGUAGES)
         return false;
     std::uint16_t wanted = level == 0 ? RT_VERSION_ID : VERSION_INFO_ID;
+    if (level == 0 && !FindConfiguration(module, offset, named))
+        return false;
     for (std::uint32_t i = level == 2 ? 0 : named; i < count; ++i) {
         std::uint8_t entry[8];
         if (module.entriesLeft-- == 0 || !ReadTree(module, offset + 16 + 8 * i, entry, sizeof entry))
@@ -377,7 +408,7 @@ ResourceCheck CheckNe(FileReader& file, std::uint64_t header)
             if (length == 0 || length > VERSION_RESOURCE_MAX_BYTES || offset > file.file->size ||
                 length > file.file->size - offset)
                 return RESOURCE_PATH_DAMAGED;
-            NoteResourceSize(file.sizes, static_cast<std::uint32_t>(length));
+            NoteResourceSize(file.facts, static_cast<std::uint32_t>(length));
         }
     }
 }
@@ -414,11 +445,24 @@ ResourceCheck CheckModule(const FileBytes& file, FileReader& reader)
 
 }  // namespace
 
-ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceSizes* sizes)
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceFacts* facts)
 {
     FileReader reader = {};
     ResourceCheck check = CheckModule(file, reader);
-    if (sizes != nullptr)
-        *sizes = check == RESOURCE_PATH_INTACT ? reader.sizes : ResourceSizes();
+    if (facts != nullptr)
+        *facts = check == RESOURCE_PATH_INTACT ? reader.facts : ResourceFacts();
     return check;
+}
+
+void AddLanguageFile(LanguageFiles& files, bool opened, ResourceCheck check, const ResourceFacts& facts)
+{
+    if (++files.count > LANGUAGE_FILES_MAX || !opened || check == RESOURCE_PATH_DAMAGED) {
+        files.damaged = true;
+        return;
+    }
+    if (check == RESOURCE_PATH_INTACT && facts.largest != 0) {
+        if (facts.largest > files.facts.largest)
+            files.facts.largest = facts.largest;
+        NoteResourceSize(files.facts, facts.smallest);
+    }
 }

@@ -37,11 +37,37 @@ enum ResourceCheck {
 // lie off their alignment, an image far larger than the file) is damaged.
 // Reads at most the headers, the directories on the way and the data
 // entries, never the resource itself; a file that needs more windows than
-// the budget is damaged. For an intact module, `sizes` (when given) gets the
+// the budget is damaged. For an intact module, `facts` (when given) gets the
 // sizes of the largest and the smallest version resource the system could
-// take: both 0 when it has none.
-struct ResourceSizes {
+// take (both 0 when it has none), and whether it has a resource
+// configuration.
+struct ResourceFacts {
     std::uint32_t largest = 0;
     std::uint32_t smallest = 0;
+    // A resource of type "MUI": the module is language-neutral, and on
+    // Windows (Vista and later) the version functions read the version
+    // resource of its language file, <folder>\<language>\<file name>.mui, for
+    // the first language of the loader's list (the thread's and the user's UI
+    // languages, the system's, the configuration's fallback) that has one,
+    // instead of the module's own. Wine reads only the module.
+    bool languageNeutral = false;
 };
-ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceSizes* sizes = nullptr);
+ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceFacts* facts = nullptr);
+
+// The language files of a language-neutral module, as the check covers them:
+// every language folder beside the module, since which language the loader
+// takes depends on settings of the user's and of the moment. At most this
+// many files; a module with more is taken as damaged.
+constexpr std::uint32_t LANGUAGE_FILES_MAX = 64;
+
+struct LanguageFiles {
+    std::uint32_t count = 0;
+    bool damaged = false;  // one of them is, or one could not be checked
+    ResourceFacts facts;   // the module's and its language files' sizes together
+};
+
+// Adds a language file that exists to the module's `files`: `opened` false
+// when it could not be opened for the check (the system could still read
+// it), else its check and facts. A file that is no module gives the system
+// nothing to read.
+void AddLanguageFile(LanguageFiles& files, bool opened, ResourceCheck check, const ResourceFacts& facts);

@@ -194,7 +194,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes.size = size;
     bytes.read = ReadFromFile;
     bytes.context = &file;
-    ResourceCheck check = CheckVersionResourcePath(bytes);
+    ResourceFacts facts;
+    ResourceCheck check = CheckVersionResourcePath(bytes, &facts);
+    FUZZ_CHECK(facts.smallest <= facts.largest && (facts.smallest == 0) == (facts.largest == 0));
+    FUZZ_CHECK(facts.largest <= VERSION_RESOURCE_MAX_BYTES);
     // A bounded number of bytes whatever the file.
     FUZZ_CHECK(file.read <= VERSION_CHECK_READ_BUDGET * VERSION_CHECK_WINDOW_BYTES);
     FUZZ_CHECK(CheckVersionResourcePath(bytes) == check);

@@ -106,7 +106,9 @@ void CopyFoundString(void* context, const std::uint8_t* value, std::size_t value
 struct PinnedFile {
     handles::FileHandle file;
     std::vector<handles::FileHandle> directories;
+    std::vector<handles::FileHandle> languageFiles;  // held as the file is
     std::string path;  // what the system is given
+    std::wstring widePath;  // the same, as the file system names it
     FileFacts facts;
 };
 
@@ -233,10 +235,15 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
 // had in the code page.
 void PinFile(const char* path, PinnedFile* pinned)
 {
-    std::wstring wide;
+    std::wstring& wide = pinned->widePath;
     pinned->path = FinalPathOf(pinned->file.Get(), &wide);
     if (pinned->path.empty()) {
         pinned->path = path;
+        int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+        wide.assign(units > 0 ? static_cast<std::size_t>(units) : 1, L'\0');
+        if (units > 0)
+            MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], units);
+        wide.resize(wide.size() - 1);
         return;
     }
     try {
@@ -291,20 +298,89 @@ int FormatString(char* buffer, int size, const char* format, ...)
 
 namespace {
 
-// The check, and the system's read of a file that passes it, for a file not
-// read before in the run.
-void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope* native, VersionResource* resource)
+// The check of the open file `handle`; a file whose size cannot be had is damaged.
+ResourceCheck CheckFile(HANDLE handle, ResourceFacts* facts)
 {
     FileWindow window;
-    window.file = pinned->file.Get();
+    window.file = handle;
     LARGE_INTEGER size = {};
-    bool sized = GetFileSizeEx(window.file, &size) != 0;
+    if (!GetFileSizeEx(handle, &size))
+        return RESOURCE_PATH_DAMAGED;
     FileBytes file;
     file.size = static_cast<std::uint64_t>(size.QuadPart);
     file.read = ReadWindowed;
     file.context = &window;
-    ResourceSizes sizes;
-    ResourceCheck check = sized ? CheckVersionResourcePath(file, &sizes) : RESOURCE_PATH_DAMAGED;
+    return CheckVersionResourcePath(file, facts);
+}
+
+// Subfolders of one folder that the check looks into for language files; a
+// folder with more is no program folder of a real machine, and its modules
+// are taken as damaged.
+constexpr std::size_t LANGUAGE_FOLDERS_MAX = 1024;
+
+// Checks the language files of the language-neutral module pinned in
+// `pinned`: <folder>\<each subfolder>\<file name>.mui, each as the module was,
+// each held open (shared for reading only) with its folder until the system
+// has read. A folder that cannot be listed, or a language file that exists
+// but cannot be opened so, leaves the system files unchecked: damaged.
+void CheckLanguageFiles(PinnedFile* pinned, LanguageFiles* files)
+{
+    const std::wstring& module = pinned->widePath;
+    const std::size_t slash = module.rfind(L'\\');
+    WIN32_FIND_DATAW found;
+    handles::FindHandle search(slash == std::wstring::npos
+                                   ? INVALID_HANDLE_VALUE
+                                   : FindFirstFileExW((module.substr(0, slash + 1) + L"*").c_str(), FindExInfoBasic,
+                                                      &found, FindExSearchLimitToDirectories, nullptr, 0));
+    if (!search) {
+        files->damaged = true;
+        return;
+    }
+    std::size_t folders = 0;
+    do {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." || name == L"..")
+            continue;
+        if (++folders > LANGUAGE_FOLDERS_MAX) {
+            files->damaged = true;
+            break;
+        }
+        const std::wstring path = module.substr(0, slash + 1) + name + module.substr(slash) + L".mui";
+        handles::FileHandle held(CreateFileW(path.c_str(), FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        const DWORD error = held ? 0 : GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            continue;
+        ResourceFacts facts;
+        ResourceCheck check = RESOURCE_PATH_DAMAGED;
+        if (held)
+            check = CheckFile(held.Get(), &facts);
+        AddLanguageFile(*files, static_cast<bool>(held), check, facts);
+        if (held) {
+            HoldDirectories(path, &pinned->directories);
+            pinned->languageFiles.push_back(std::move(held));
+        }
+    } while (!files->damaged && FindNextFileW(search.Get(), &found));
+}
+
+// The check, and the system's read of a file that passes it, for a file not
+// read before in the run.
+void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope* native, VersionResource* resource)
+{
+    ResourceFacts sizes;
+    ResourceCheck check = CheckFile(pinned->file.Get(), &sizes);
+    if (check == RESOURCE_PATH_INTACT && sizes.languageNeutral) {
+        PinFile(path, pinned);
+        LanguageFiles files;
+        files.facts = sizes;
+        try {
+            CheckLanguageFiles(pinned, &files);
+        } catch (...) {
+            files.damaged = true;  // out of memory: unchecked files stay unread
+        }
+        check = files.damaged ? RESOURCE_PATH_DAMAGED : check;
+        sizes = files.facts;
+    }
     if (check == RESOURCE_PATH_DAMAGED) {
         // Nothing of it reaches the system: the default texts stand.
         resource->state = VERSION_READ;
@@ -312,7 +388,8 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
         // A module without a version resource: the system would find none.
     } else {
-        PinFile(path, pinned);
+        if (pinned->path.empty())
+            PinFile(path, pinned);
         native->End();
         ReadCheckedResource(*pinned, sizes.smallest, resource);
     }

@@ -33,10 +33,45 @@ TEST(PeResource, SeedLayouts)
                            Read* r = static_cast<Read*>(context);
                            return ++r->count, std::memcpy(out, r->bytes.data() + at, bytes) != nullptr;
                        }, &read};
-        ResourceSizes sizes;
+        ResourceFacts sizes;
         EXPECT_EQ(CheckVersionResourcePath(file, &sizes), row.expected);
         EXPECT_EQ(sizes.smallest != 0, row.expected == RESOURCE_PATH_INTACT);
         EXPECT_LE(sizes.smallest, sizes.largest);
         EXPECT_EQ(read.count, row.reads);
+    }
+}
+
+// A language-neutral module's language files: one that could not be checked,
+// a damaged one, or one too many makes the module damaged; a file that is no
+// module adds nothing; the sizes of intact ones join the module's.
+TEST(PeResource, LanguageFiles)
+{
+    const ResourceFacts module = {300, 200, true}, larger = {900, 100, false}, none;
+    const struct {
+        bool opened;
+        ResourceCheck check;
+        const ResourceFacts* facts;
+        std::uint32_t count;  // files added
+        bool damaged;
+        std::uint32_t largest, smallest;
+    } rows[] = {
+        {true, RESOURCE_PATH_INTACT, &larger, 1, false, 900, 100},
+        {true, RESOURCE_NOT_IN_MODULE, &none, 3, false, 300, 200},
+        {true, RESOURCE_PATH_INTACT, &none, LANGUAGE_FILES_MAX, false, 300, 200},
+        {true, RESOURCE_PATH_INTACT, &none, LANGUAGE_FILES_MAX + 1, true, 300, 200},
+        {false, RESOURCE_PATH_INTACT, &larger, 1, true, 300, 200},
+        {true, RESOURCE_PATH_DAMAGED, &none, 1, true, 300, 200},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        LanguageFiles files;
+        files.facts = module;
+        for (std::uint32_t i = 0; i < row.count; ++i)
+            AddLanguageFile(files, row.opened, row.check, *row.facts);
+        EXPECT_EQ(files.damaged, row.damaged);
+        if (!row.damaged) {
+            EXPECT_EQ(files.facts.largest, row.largest);
+            EXPECT_EQ(files.facts.smallest, row.smallest);
+        }
     }
 }

@@ -171,6 +171,50 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
 
+// A language-neutral module (it has a resource configuration) is checked
+// with every language file beside it, <folder>\<language>\<name>.mui: on
+// Windows the system may read one of those instead. Wine reads only the
+// module itself, so an intact language file shows the module's strings here;
+// a damaged one, or one that someone holds open for writing, makes the
+// module damaged either way.
+TEST(VersionInfo, LanguageFilesAreChecked)
+{
+    testkit::TempDir dir;
+    const std::string neutral = testkit::ReadBytes(testkit::Sibling(L"fx_neutral.exe"));
+    const std::string intact = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    const std::string damaged = testkit::ReadBytes(testkit::Sibling(L"offset_off_unit.exe"));
+    const struct {
+        const std::string* languageFile;  // null: none
+        bool heldForWriting;
+        bool damaged;
+    } rows[] = {{nullptr, false, false}, {&intact, false, false}, {&damaged, false, true}, {&intact, true, true}};
+    int row = 0;
+    for (const auto& r : rows) {
+        const std::wstring folder = dir / std::to_wstring(++row);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        testkit::WriteBytes(folder + L"\\neutral.exe", neutral);
+        handles::FileHandle writer;
+        if (r.languageFile != nullptr) {
+            CreateDirectoryW((folder + L"\\en-US").c_str(), nullptr);
+            const std::wstring mui = folder + L"\\en-US\\neutral.exe.mui";
+            testkit::WriteBytes(mui, *r.languageFile);
+            if (r.heldForWriting)
+                writer.Reset(CreateFileW(mui.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+        }
+        const std::string path = testkit::NarrowAnsi(folder + L"\\neutral.exe");
+        SCOPED_TRACE(path);
+        VersionResource resource;
+        ReadVersionResource(path.c_str(), &resource);
+        char description[PATH_BUFFER_SIZE];
+        GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
+        EXPECT_EQ(resource.damaged, r.damaged);
+        EXPECT_BYTES(r.damaged ? "unknown_description" : "Neutral", description);
+        EXPECT_EQ(NewLogLines().find("Damaged version resource in file '" + path + "'") != std::string::npos,
+                  r.damaged);
+    }
+}
+
 // One file is read once in a run, however it is named: by another spelling
 // of its path or through a hard link its earlier strings are used again, and
 // the log says so. (A file written since is another file: the native rows.)
