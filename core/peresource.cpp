@@ -461,8 +461,7 @@ void AddLanguageFile(LanguageFiles& files, bool opened, ResourceCheck check, con
         return;
     }
     if (check == RESOURCE_PATH_INTACT && facts.largest != 0) {
-        if (facts.largest > files.facts.largest)
-            files.facts.largest = facts.largest;
+        NoteResourceSize(files.facts, facts.largest);
         NoteResourceSize(files.facts, facts.smallest);
     }
 }
