@@ -2,11 +2,14 @@
 
 #include <io.h>
 
+#include <utility>
+
 // An open without any access right asks a device nothing, blocks on nothing,
 // and tells its type; it also tells that the path exists, so the existence
 // test is made only when the open fails.
-FileKind CheckFileKind(const char* path)
+FileKind CheckFileKind(const char* path, handles::FileHandle* opened)
 {
+    opened->Reset();
     handles::FileHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) {
@@ -17,5 +20,14 @@ FileKind CheckFileKind(const char* path)
             return FILE_ON_DISK;  // a file all the same, read as far as it can be
         return FILE_NOT_ON_DISK;  // a console without a console, a busy pipe
     }
-    return GetFileType(file.Get()) == FILE_TYPE_DISK ? FILE_ON_DISK : FILE_NOT_ON_DISK;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return FILE_NOT_ON_DISK;
+    *opened = std::move(file);
+    return FILE_ON_DISK;
+}
+
+FileKind CheckFileKind(const char* path)
+{
+    handles::FileHandle opened;
+    return CheckFileKind(path, &opened);
 }

@@ -15,6 +15,12 @@ enum FileKind {
 // read only when it has data, maybe never.
 FileKind CheckFileKind(const char* path);
 
+// The same check, keeping its open of a file on disk in `opened` (empty
+// otherwise): an open without access rights, which the later reads of the
+// file reopen, so that they read the file that was checked and need not ask
+// again what it is.
+FileKind CheckFileKind(const char* path, handles::FileHandle* opened);
+
 // The file a record describes is the one the process runs, so its checks and
 // reads see the native file system through handles::NativeViewScope; every
 // other file TaskRoll opens keeps the view it started with.

@@ -47,7 +47,8 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
 {
     LogTrace("GetModuleInfo");
     handles::NativeViewScope native;
-    FileKind file = CheckFileKind(modulePath);
+    handles::FileHandle checked;
+    FileKind file = CheckFileKind(modulePath, &checked);
     native.End();
     // A relative name is checked in the current directory; the system's
     // version functions would look for it along the module search path, which
@@ -67,7 +68,10 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
 
     // One read of the resource serves both strings.
     VersionResource resource;
-    ReadVersionResource(filePath, &resource);
+    if (checked)
+        ReadVersionResource(filePath, checked.Get(), &resource);
+    else
+        ReadVersionResource(filePath, &resource);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
     GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");

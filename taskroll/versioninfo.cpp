@@ -179,12 +179,15 @@ void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>*
 }
 
 // What the open handle tells of its file; all zero when it tells nothing.
-FileFacts FactsOf(HANDLE file)
+// `directory` tells whether it is a directory.
+FileFacts FactsOf(HANDLE file, bool* directory)
 {
     BY_HANDLE_FILE_INFORMATION info;
     FileFacts facts;
+    *directory = false;
     if (!GetFileInformationByHandle(file, &info))
         return facts;
+    *directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const auto wide = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
     facts.volume = info.dwVolumeSerialNumber;
     facts.index = wide(info.nFileIndexHigh, info.nFileIndexLow);
@@ -399,32 +402,50 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
 
 }  // namespace
 
-void ReadVersionResource(const char* path, VersionResource* resource)
+void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource)
 {
     *resource = VersionResource();
     // The file is checked and pinned on the native file system (the 32-bit
     // build describes System32 itself); the worker is started and asked
-    // outside that view. A file that cannot be opened shared for reading only
-    // (its reading is refused, or someone holds it open for writing) is not
-    // given to the system: no resource is read from it.
+    // outside that view. The facts come from the check's own open, so a file
+    // seen before costs no other open. A directory has no resource, and a
+    // file that cannot be reopened shared for reading only (its reading is
+    // refused, or someone holds it open for writing) is not given to the
+    // system: no resource is read from either.
     handles::NativeViewScope native;
-    PinnedFile pinned;
-    pinned.file.Reset(
-        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!pinned.file)
+    bool directory = false;
+    const FileFacts facts = FactsOf(checked, &directory);
+    if (directory)
         return;
-    pinned.facts = FactsOf(pinned.file.Get());
-    const bool known = ReuseKnownResource(pinned.facts, resource);
-    if (known)
+    const bool known = ReuseKnownResource(facts, resource);
+    if (known) {
         LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
-    else
+    } else {
+        PinnedFile pinned;
+        pinned.file.Reset(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
+        if (!pinned.file)
+            return;
+        pinned.facts = facts;
         CheckAndRead(path, &pinned, &native, resource);
+    }
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
     if (!known)
-        RememberResource(pinned.facts, *resource);
+        RememberResource(facts, *resource);
 }
 
+void ReadVersionResource(const char* path, VersionResource* resource)
+{
+    *resource = VersionResource();
+    // Opened as the read itself opens it: where an open without access
+    // rights was refused, one for reading may still be granted.
+    handles::NativeViewScope native;
+    handles::FileHandle checked(
+        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    native.End();
+    if (checked)
+        ReadVersionResource(path, checked.Get(), resource);
+}
 
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,
                    const char* defaultText)

@@ -27,6 +27,11 @@ struct VersionResource {
 // resource is logged once; what lies inside its bytes stays usable.
 void ReadVersionResource(const char* path, VersionResource* resource);
 
+// The same for the file that `checked` names: an open of `path` without
+// access rights (see CheckFileKind), which the read reopens, so that it reads
+// the very file that was checked.
+void ReadVersionResource(const char* path, void* checked, VersionResource* resource);
+
 // Reads the string table entry `name` from the resource of the file `path`
 // into `output` (PATH_BUFFER_SIZE bytes), or the default text when there is
 // none. Nonzero when the string was found.

@@ -91,14 +91,15 @@ TEST(NameList, ListedPathsAreDescribed)
     EXPECT_TRUE(Logged(run.log, "GetProcessInfo failed (Process Name = " + missing + ")")) << run.log;
 
     // A relative name is the file in the current directory, not one of that
-    // name beside TaskRoll.exe.
+    // name beside TaskRoll.exe; a directory is on disk, but has no strings.
     const std::wstring work = rig.dir / L"work";
     ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
     ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), work + L"\\y.exe"));
     ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order2.exe"), rig.dir / L"y.exe"));
-    testkit::WriteBytes(work + L"\\list.txt", "y.exe\r\n");
+    testkit::WriteBytes(work + L"\\list.txt", "y.exe\r\n.\r\n");
     rig.Run(L"/file:list.txt", work);
-    EXPECT_BYTES("y.exe\t\tDeutsch$\r\n", testkit::ReadBytes(work + L"\\processes.dat"));
+    EXPECT_BYTES("y.exe\t\tDeutsch$\r\n.\t\tunknown_description$\r\n",
+                 testkit::ReadBytes(work + L"\\processes.dat"));
 }
 
 TEST(NameList, FailuresAreLogged)
