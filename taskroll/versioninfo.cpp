@@ -400,6 +400,24 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     }
 }
 
+// The checked file `checked`, opened again for reading and shared for reading
+// only. A file system that cannot reopen a handle (a network redirector may
+// not) has the file opened by its path instead, and `facts` are then that
+// open's: the file is read as it was before the check kept its open.
+handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts* facts)
+{
+    handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
+    const DWORD error = file ? ERROR_SUCCESS : GetLastError();
+    if (file || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+        return file;
+    file.Reset(
+        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool directory = false;
+    if (file)
+        *facts = FactsOf(file.Get(), &directory);
+    return file;
+}
+
 }  // namespace
 
 void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource)
@@ -414,7 +432,7 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
     // system: no resource is read from either.
     handles::NativeViewScope native;
     bool directory = false;
-    const FileFacts facts = FactsOf(checked, &directory);
+    FileFacts facts = FactsOf(checked, &directory);
     if (directory)
         return;
     const bool known = ReuseKnownResource(facts, resource);
@@ -422,7 +440,7 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
         LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
     } else {
         PinnedFile pinned;
-        pinned.file.Reset(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
+        pinned.file = ReopenForReading(path, checked, &facts);
         if (!pinned.file)
             return;
         pinned.facts = facts;
