@@ -400,6 +400,13 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     }
 }
 
+// The file at `path` opened for reading, shared for reading only: while it is
+// open nobody can write it, delete it or rename it.
+HANDLE OpenForReadingOnly(const char* path)
+{
+    return CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // The checked file `checked`, opened again for reading and shared for reading
 // only. A file system that cannot reopen a handle (a network redirector may
 // not) has the file opened by its path instead, and `facts` are then that
@@ -410,8 +417,7 @@ handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts
     const DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (file || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return file;
-    file.Reset(
-        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.Reset(OpenForReadingOnly(path));
     bool directory = false;
     if (file)
         *facts = FactsOf(file.Get(), &directory);
@@ -458,8 +464,7 @@ void ReadVersionResource(const char* path, VersionResource* resource)
     // Opened as the read itself opens it: where an open without access
     // rights was refused, one for reading may still be granted.
     handles::NativeViewScope native;
-    handles::FileHandle checked(
-        CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    handles::FileHandle checked(OpenForReadingOnly(path));
     native.End();
     if (checked)
         ReadVersionResource(path, checked.Get(), resource);
