@@ -8,10 +8,20 @@
 # download is fetched once more, and an install that cannot be resolved (the
 # i386 half of a multiarch library lagging behind its amd64 half) is tried again
 # preferring the release's own suite, where both architectures agree.
+#
+# Every run first makes sure this machine can run 32-bit x86 programs
+# (scripts/i386.sh): natively, or where the kernel runs no 32-bit code, under
+# qemu's i386 emulator, set up before any i386 package is installed so that
+# their install scripts run.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+. scripts/i386.sh
+trap i386_release EXIT
+i386_setup || exit 1
 
 missing=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -49,7 +59,7 @@ export DEBIAN_FRONTEND=noninteractive
 # apt-get update exits 0 when an index fails to download and only warns; such a
 # warning leaves that index as it was (or missing), so the update is run once more.
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log"; i386_release' EXIT
 update() {
     local status=0
     $SUDO apt-get update -q 2>&1 | tee "$log" || status=1
@@ -75,7 +85,8 @@ if [ ${#nocandidate[@]} -gt 0 ]; then
 fi
 
 install() {
-    $SUDO apt-get install -y -q --no-install-recommends "$@" "${missing[@]}" 2>&1 | tee "$log"
+    $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "$@" "${missing[@]}" 2>&1 |
+        tee "$log"
     return "${PIPESTATUS[0]}"
 }
 if install; then
