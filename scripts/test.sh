@@ -48,8 +48,27 @@ done
 echo "=== Fuzz corpus replay: build/fuzz ==="
 scripts/fuzz.sh replay || status=1
 
+# A small volume for the output's directory, beside the test programs: a run
+# whose new file does not fit there must leave processes.dat as it was. Only
+# root may mount one (as CI runs); elsewhere the tests that need it are skipped.
+small_volumes=()
+if [ "$(id -u)" = 0 ]; then
+    for arch in x64 x86; do
+        volume="build/$arch/bin/smallvolume"
+        mkdir -p "$volume"
+        if mountpoint -q "$volume" || mount -t tmpfs -o size=16k,mode=0755 tmpfs "$volume"; then
+            small_volumes+=("$volume")
+        fi
+    done
+fi
+unmount_small_volumes() {
+    for volume in "${small_volumes[@]}"; do
+        umount "$volume" || true
+    done
+}
+
 . scripts/wine.sh
-trap wine_stop EXIT
+trap 'wine_stop; unmount_small_volumes' EXIT
 wine_start build/wineprefix
 # Tests that change machine-wide state (the whole browser list, files in
 # System32) run only where this mark is: inside the prefix made for the tests.

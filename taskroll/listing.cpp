@@ -225,10 +225,13 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
                 LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
         }
     }
-    // The last records may still sit in the stream's buffer: only the close
-    // tells whether they reached the file. Only a whole listing replaces
-    // processes.dat; after any failure the previous one stays.
-    if (std::fclose(output) != 0 && outcome == RUN_LISTED) {
+    // The last records may still sit in the stream's buffer: only the flush
+    // and the close tell whether they reached the file (flushed first, since
+    // Wine's runtime forgets at the close what the close's own flush met).
+    // Only a whole listing replaces processes.dat; after any failure the
+    // previous one stays.
+    bool flushed = std::fflush(output) == 0;
+    if ((std::fclose(output) != 0 || !flushed) && outcome == RUN_LISTED) {
         LogMessage("Failed to write output process list file: nError %d", errno);
         outcome = RUN_OUTPUT_NOT_WRITTEN;
     }

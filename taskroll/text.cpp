@@ -40,7 +40,11 @@ std::string MessagePath(const std::wstring& path)
     std::string shown;
     if (ToAnsiLossless(path.c_str(), &shown))
         return shown;
-    std::size_t end = path.size();
+    // The file name stays long where the code page holds it: only the
+    // directories take their short names.
+    std::size_t end = path.rfind(L'\\');
+    if (end == std::wstring::npos || !ToAnsiLossless(path.c_str() + end, &shown))
+        end = path.size();
     while (end != std::wstring::npos && end > 0) {
         const std::wstring part = path.substr(0, end);
         std::wstring shortPath(GetShortPathNameW(part.c_str(), nullptr, 0), L'\0');

@@ -4,6 +4,7 @@
 // executable, lands there too) and a readable form of the debug log.
 #include "testkit.h"
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -120,6 +121,22 @@ inline std::vector<std::string> Lines(const std::string& bytes)
     if (start < bytes.size())
         lines.push_back(bytes.substr(start));
     return lines;
+}
+
+// The names in a directory, sorted: what a run left there.
+inline std::vector<std::wstring> Names(const std::wstring& dir)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &entry);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &entry)) {
+        if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..")
+            names.push_back(entry.cFileName);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace rig
