@@ -35,8 +35,14 @@ bool ToAnsiLossless(const wchar_t* text, std::string* ansi)
     return true;
 }
 
-std::string MessagePath(const std::wstring& path)
+std::string MessagePath(const std::wstring& longPath)
 {
+    // Without the \\?\ that lets a long name through: not how a person writes it.
+    std::wstring path = longPath;
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\" + path.substr(7);
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path = path.substr(4);
     std::string shown;
     if (ToAnsiLossless(path.c_str(), &shown))
         return shown;
