@@ -128,15 +128,19 @@ inline std::vector<std::wstring> Names(const std::wstring& dir)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &entry)) {
-        if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..")
-            names.push_back(entry.cFileName);
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    handles::FindHandle search(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &entry))
+        names.push_back(entry.cFileName);
     std::sort(names.begin(), names.end());
-    return names;
+    return std::vector<std::wstring>(names.begin() + 2, names.end());  // after "." and ".."
+}
+
+// The size of a run's new file in `dir`; -1 while there is none.
+inline long long NewFileSize(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW entry;
+    handles::FindHandle search(FindFirstFileW((dir + L"\\processes.dat.*.new").c_str(), &entry));
+    return search ? static_cast<long long>(entry.nFileSizeLow) : -1;
 }
 
 }  // namespace rig
