@@ -307,7 +307,7 @@ TEST(CommandLine, FailedRunsSayWhy)
         rig::Rig rig;
         std::wstring workDir = rig.dir.Path();
         const bool hardLink = std::string(c.what) == "output is a hard link";
-        HANDLE reader = INVALID_HANDLE_VALUE;
+        handles::FileHandle reader;  // closed after the checks
         ULARGE_INTEGER volumeSize = {};
         if (hardLink) {
             testkit::WriteBytes(rig.dir / L"other", SENTINEL);
@@ -316,9 +316,9 @@ TEST(CommandLine, FailedRunsSayWhy)
             ASSERT_TRUE(CreateDirectoryW((rig.dir / L"processes.dat").c_str(), nullptr));
         } else if (c.code == 6) {
             testkit::WriteBytes(rig.dir / L"processes.dat", SENTINEL);
-            reader = CreateFileW((rig.dir / L"processes.dat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+            reader.Reset(CreateFileW((rig.dir / L"processes.dat").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(reader);
         } else if (GetDiskFreeSpaceExW(smallVolume.c_str(), nullptr, &volumeSize, nullptr) &&
                    volumeSize.QuadPart < 64 * 1024) {
             workDir = smallVolume;
@@ -334,8 +334,6 @@ TEST(CommandLine, FailedRunsSayWhy)
             list += testkit::NarrowAnsi(rig.exe) + "\r\n";
         testkit::WriteBytes(rig.dir / L"list.txt", list);
         testkit::RunResult run = rig.Run(L"/debuglog /file:" + (rig.dir / L"list.txt"), workDir, c.code);
-        if (reader != INVALID_HANDLE_VALUE)
-            CloseHandle(reader);
         EXPECT_BYTES("", run.out);
         EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::NarrowAnsi(workDir) + "\\processes.dat\r\n",
                      run.err);
