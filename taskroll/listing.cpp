@@ -137,7 +137,7 @@ bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCoun
     }
 }
 
-int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusal)
+int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* refusal)
 {
     LogTrace("GetProcessesData");
     // A name list read from the input file replaces the running processes.
@@ -145,7 +145,9 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
     bool listMode = nameCount > 0;
 
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
-    FILE* output = OpenOutputFile(outputPath, &reason);
+    OutputStage stage;
+    FILE* output = nullptr;
+    BeginOutput(outputPath, &stage, &output, &reason);
     if (refusal != nullptr)
         *refusal = reason;
     if (output == nullptr) {
@@ -170,6 +172,7 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         if (!enumerated) {
             LogMessage("Failed to enumerate processes");
             std::fclose(output);
+            DiscardOutput(&stage);
             return RUN_ENUMERATION_FAILED;
         }
         count = processIds.size();
@@ -222,14 +225,22 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
                 LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
         }
     }
-    // The last records may still sit in the stream's buffer: only the close
-    // tells whether they reached the disk.
-    if (std::fclose(output) != 0 && outcome == RUN_LISTED) {
+    // The last records may still sit in the stream's buffer: only the flush
+    // and the close tell whether they reached the file (flushed first, since
+    // Wine's runtime forgets at the close what the close's own flush met).
+    // Only a whole listing replaces processes.dat; after any failure the
+    // previous one stays.
+    bool flushed = std::fflush(output) == 0;
+    if ((std::fclose(output) != 0 || !flushed) && outcome == RUN_LISTED) {
         LogMessage("Failed to write output process list file: nError %d", errno);
         outcome = RUN_OUTPUT_NOT_WRITTEN;
     }
-    // Standard output repeats the last record written; after a failed write
-    // there is none that reached the file whole.
+    if (outcome == RUN_LISTED)
+        outcome = FinishOutput(&stage);
+    else
+        DiscardOutput(&stage);
+    // Standard output repeats the last record written; after a failure there
+    // is none that reached processes.dat.
     std::memset(record, 0, RECORD_BUFFER_SIZE);
     if (outcome == RUN_LISTED)
         CopyBounded(record, RECORD_BUFFER_SIZE, lastWritten.c_str());

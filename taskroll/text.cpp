@@ -34,3 +34,39 @@ bool ToAnsiLossless(const wchar_t* text, std::string* ansi)
     ansi->resize(static_cast<std::size_t>(size) - 1);
     return true;
 }
+
+std::string MessagePath(const std::wstring& longPath)
+{
+    // Without the \\?\ that lets a long name through: not how a person writes it.
+    std::wstring path = longPath;
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\" + path.substr(7);
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path = path.substr(4);
+    std::string shown;
+    if (ToAnsiLossless(path.c_str(), &shown))
+        return shown;
+    // The file name stays long where the code page holds it: only the
+    // directories take their short names.
+    std::size_t end = path.rfind(L'\\');
+    if (end == std::wstring::npos || !ToAnsiLossless(path.c_str() + end, &shown))
+        end = path.size();
+    while (end != std::wstring::npos && end > 0) {
+        const std::wstring part = path.substr(0, end);
+        std::wstring shortPath(GetShortPathNameW(part.c_str(), nullptr, 0), L'\0');
+        DWORD length = shortPath.empty() ? 0 : GetShortPathNameW(part.c_str(), &shortPath[0],
+                                                                 static_cast<DWORD>(shortPath.size()));
+        if (length > 0 && length < shortPath.size()) {
+            shortPath.resize(length);
+            if (ToAnsiLossless((shortPath + path.substr(end)).c_str(), &shown))
+                return shown;
+            break;
+        }
+        end = path.rfind(L'\\', end - 1);
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    shown.assign(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, &shown[0], size, nullptr, nullptr);
+    shown.resize(shown.size() - 1);
+    return shown;
+}
