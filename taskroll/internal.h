@@ -78,6 +78,7 @@ void StopVersionReader();
 void EnterVersionReaderProcess();
 struct VersionRequest {
     std::string path;
+    std::wstring widePath;  // where not empty, the path the system is given instead (one the code page cannot hold)
     std::uint32_t smallestResource = 0;  // of the file's check; 0: ask the size first
 };
 // One request as the worker reads it from `input`: false at the input's end.

@@ -44,8 +44,11 @@ bool ActOnOptions()
     }
     LogMessage("Delimeter is set to '%s'", g_settings.delimiterName);
     LogMessage("Extracting process names from file: %s", g_settings.inputPath);
-    // Also without /file:, so that the log tells that no list was read.
-    GetTaskRollFromFile(g_settings.inputPath);
+    // Also without /file:, so that the log tells that no list was read. What
+    // the list reader says of a list not read whole goes to standard error:
+    // the listing alone would not tell it.
+    for (const std::string& cause : GetTaskRollFromFile(g_settings.inputPath))
+        std::fprintf(stderr, "TaskRoll: %s: %s\n", cause.c_str(), g_settings.inputPath);
     if (g_settings.setPrivilege)
         SetPrivileges();
     return true;

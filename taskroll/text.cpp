@@ -22,9 +22,11 @@ const LeadBytes& AnsiLeadBytes()
 
 bool ToAnsiLossless(const wchar_t* text, std::string* ansi)
 {
-    // UTF-8 holds every character, and refuses the lossy-check arguments.
+    // UTF-8 holds every character but a lone surrogate, which a file name may
+    // hold and which would come out as U+FFFD, another name; it refuses the
+    // lossy-check arguments and tells of a lone surrogate by failing.
     bool utf8 = GetACP() == CP_UTF8;
-    DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
     int size = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
     if (size <= 0 || lossy)

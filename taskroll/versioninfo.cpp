@@ -109,21 +109,25 @@ struct PinnedFile {
     handles::FileHandle file;
     std::vector<handles::FileHandle> directories;
     std::vector<handles::FileHandle> languageFiles;  // held as the file is
-    std::string path;  // what the system is given
-    std::wstring widePath;  // the same, as the file system names it
+    std::string path;  // what the system is given; empty: the code page cannot hold it
+    std::wstring widePath;  // the same, as the file system names it: given to the system where `path` is empty
     FileFacts facts;
+    const wchar_t* unicodePath = nullptr;  // what TaskRoll opened it by, where the code page cannot hold that
 };
 
 // The ANSI form of the handle's final path, with its "\\?\" taken off where
 // a plain path says the same (the version functions load the file by its
-// path). Empty when the code page cannot hold it or the system cannot tell.
+// path). Empty when the code page cannot hold it (`wide` has it then) or the
+// system cannot tell (`wide` is empty too).
 std::string FinalPathOf(HANDLE file, std::wstring* wide)
 {
     wide->assign(32768, L'\0');
     DWORD length = GetFinalPathNameByHandleW(file, &(*wide)[0], static_cast<DWORD>(wide->size()),
                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= wide->size())
+    if (length == 0 || length >= wide->size()) {
+        wide->clear();
         return std::string();
+    }
     wide->resize(length);
     if (wide->compare(0, 8, L"\\\\?\\UNC\\") == 0)
         wide->replace(0, 8, L"\\\\");
@@ -237,12 +241,16 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
 
 // Pins the file open in `pinned->file` for the system's read; `path` is what
 // TaskRoll opened it by, given to the system where the final path cannot be
-// had in the code page.
+// had. A final path that the code page cannot hold is given in UTF-16.
 void PinFile(const char* path, PinnedFile* pinned)
 {
     std::wstring& wide = pinned->widePath;
     pinned->path = FinalPathOf(pinned->file.Get(), &wide);
-    if (pinned->path.empty()) {
+    if (wide.empty() && pinned->unicodePath != nullptr) {
+        wide = pinned->unicodePath;
+        return;
+    }
+    if (wide.empty()) {
         pinned->path = path;
         int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
         wide.assign(units > 0 ? static_cast<std::size_t>(units) : 1, L'\0');
@@ -259,9 +267,13 @@ void PinFile(const char* path, PinnedFile* pinned)
 }
 
 // The resource as the system reads it from a file that passed the check.
-void ReadCheckedResource(const PinnedFile& pinned, std::uint32_t smallestResource, VersionResource* resource)
+// `path` names the file in the log where the system is given its UTF-16 path.
+void ReadCheckedResource(const char* path, const PinnedFile& pinned, std::uint32_t smallestResource,
+                         VersionResource* resource)
 {
-    switch (ReadVersionBlock(pinned.path.c_str(), pinned.facts, smallestResource, &resource->block)) {
+    const bool unicode = pinned.path.empty();
+    switch (ReadVersionBlock(unicode ? path : pinned.path.c_str(), pinned.facts, smallestResource, &resource->block,
+                             unicode ? pinned.widePath.c_str() : nullptr)) {
     case SYSTEM_READ_NONE:
         return;
     case SYSTEM_READ_FAILED:
@@ -393,31 +405,34 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
         // A module without a version resource: the system would find none.
     } else {
-        if (pinned->path.empty())
+        if (pinned->widePath.empty())
             PinFile(path, pinned);
         native->End();
-        ReadCheckedResource(*pinned, sizes.smallest, resource);
+        ReadCheckedResource(path, *pinned, sizes.smallest, resource);
     }
 }
 
 // The file at `path` opened for reading, shared for reading only: while it is
 // open nobody can write it, delete it or rename it.
-HANDLE OpenForReadingOnly(const char* path)
+HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath)
 {
-    return CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return unicodePath != nullptr ? CreateFileW(unicodePath, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr)
+                                  : CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The checked file `checked`, opened again for reading and shared for reading
 // only. A file system that cannot reopen a handle (a network redirector may
 // not) has the file opened by its path instead, and `facts` are then that
 // open's: the file is read as it was before the check kept its open.
-handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts* facts)
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts)
 {
     handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
     const DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (file || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return file;
-    file.Reset(OpenForReadingOnly(path));
+    file.Reset(OpenForReadingOnly(path, unicodePath));
     bool directory = false;
     if (file)
         *facts = FactsOf(file.Get(), &directory);
@@ -426,7 +441,7 @@ handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts
 
 }  // namespace
 
-void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource)
+void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource, const wchar_t* unicodePath)
 {
     *resource = VersionResource();
     // The file is checked and pinned on the native file system (the 32-bit
@@ -446,10 +461,11 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
         LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
     } else {
         PinnedFile pinned;
-        pinned.file = ReopenForReading(path, checked, &facts);
+        pinned.file = ReopenForReading(path, unicodePath, checked, &facts);
         if (!pinned.file)
             return;
         pinned.facts = facts;
+        pinned.unicodePath = unicodePath;
         CheckAndRead(path, &pinned, &native, resource);
     }
     if (resource->damaged)
@@ -458,16 +474,16 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
         RememberResource(facts, *resource);
 }
 
-void ReadVersionResource(const char* path, VersionResource* resource)
+void ReadVersionResource(const char* path, VersionResource* resource, const wchar_t* unicodePath)
 {
     *resource = VersionResource();
     // Opened as the read itself opens it: where an open without access
     // rights was refused, one for reading may still be granted.
     handles::NativeViewScope native;
-    handles::FileHandle checked(OpenForReadingOnly(path));
+    handles::FileHandle checked(OpenForReadingOnly(path, unicodePath));
     native.End();
     if (checked)
-        ReadVersionResource(path, checked.Get(), resource);
+        ReadVersionResource(path, checked.Get(), resource, unicodePath);
 }
 
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,

@@ -25,12 +25,15 @@ struct VersionResource {
 // resource leads outside it is damaged, and the system never reads it), then
 // the layout of every node that a string query walks through. A damaged
 // resource is logged once; what lies inside its bytes stays usable.
-void ReadVersionResource(const char* path, VersionResource* resource);
+// `unicodePath`, where given, is the file's path where the ANSI code page
+// cannot hold it: the file is opened by it, and `path` only names it in the log.
+void ReadVersionResource(const char* path, VersionResource* resource, const wchar_t* unicodePath = nullptr);
 
 // The same for the file that `checked` names: an open of `path` without
 // access rights (see CheckFileKind), which the read reopens, so that it reads
 // the very file that was checked.
-void ReadVersionResource(const char* path, void* checked, VersionResource* resource);
+void ReadVersionResource(const char* path, void* checked, VersionResource* resource,
+                         const wchar_t* unicodePath = nullptr);
 
 // Reads the string table entry `name` from the resource of the file `path`
 // into `output` (PATH_BUFFER_SIZE bytes), or the default text when there is

@@ -12,7 +12,8 @@
 
 // The exchange with the worker, over one duplex pipe: TaskRoll writes a
 // request (the path's length and the size of the smallest version resource
-// that the check found, 4 little-endian bytes each, then the path's ANSI bytes),
+// that the check found, 4 little-endian bytes each, then the path's ANSI bytes,
+// or its UTF-16 LE bytes where the length has REQUEST_PATH_WIDE set),
 // the worker answers with its outcome and the block's size (4 bytes each),
 // then, for SYSTEM_READ_DONE, the block itself. TaskRoll's end of the pipe is
 // overlapped, so that every wait for the worker can end at a bound or when the
@@ -29,6 +30,7 @@ constexpr SIZE_T WORKER_MEMORY_BYTES = 256u << 20;
 // The longest path a request carries, a "\\?\" path of 32767 units in a code
 // page of up to 2 bytes a character.
 constexpr std::uint32_t REQUEST_PATH_MAX_BYTES = 65536;
+constexpr std::uint32_t REQUEST_PATH_WIDE = 0x80000000u;
 // Files that ended a worker in this run; more than this many would be a
 // machine full of crafted files, and those beyond it are merely tried again.
 constexpr std::size_t FAILED_FILES_MAX = 256;
@@ -102,6 +104,7 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
 {
     handles::NativeViewScope native;
     const char* path = request.path.c_str();
+    const wchar_t* widePath = request.widePath.empty() ? nullptr : request.widePath.c_str();
     try {
         block->reserve(VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
@@ -110,7 +113,8 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     // Zero-filled, so that no byte the system did not write can reach a record.
     if (request.smallestResource != 0) {
         block->assign(VERSION_BLOCK_MAX_BYTES, 0);
-        if (GetFileVersionInfoA(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
+        if (widePath != nullptr ? GetFileVersionInfoW(widePath, 0, VERSION_BLOCK_MAX_BYTES, block->data())
+                                : GetFileVersionInfoA(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
             *size = static_cast<DWORD>(OneReadBlockSize(block->data(), block->size(), request.smallestResource));
             if (*size != 0) {
                 block->resize(*size);
@@ -120,13 +124,14 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     }
     block->clear();
     DWORD handle = 0;
-    *size = GetFileVersionInfoSizeA(path, &handle);
+    *size = widePath != nullptr ? GetFileVersionInfoSizeW(widePath, &handle) : GetFileVersionInfoSizeA(path, &handle);
     if (*size == 0)
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
     block->assign(*size, 0);
-    if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
+    if (!(widePath != nullptr ? GetFileVersionInfoW(widePath, handle, *size, block->data())
+                              : GetFileVersionInfoA(path, handle, *size, block->data()))) {
         block->clear();
         return SYSTEM_READ_FAILED;
     }
@@ -350,11 +355,15 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
     std::string request(REQUEST_HEADER_BYTES, '\0');
     try {
         request += asked.path;
+        for (wchar_t unit : asked.widePath)
+            request += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
         answer.resize(ANSWER_HEADER_BYTES + VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
         return EXCHANGE_FAILED;
     }
-    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(asked.path.size()));
+    const std::uint32_t pathBytes = static_cast<std::uint32_t>(request.size() - REQUEST_HEADER_BYTES);
+    PutLe32(reinterpret_cast<unsigned char*>(&request[0]),
+            asked.widePath.empty() ? pathBytes : pathBytes | REQUEST_PATH_WIDE);
     PutLe32(reinterpret_cast<unsigned char*>(&request[4]), asked.smallestResource);
     for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
         Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
@@ -396,7 +405,7 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
 }  // namespace
 
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
-                            std::vector<unsigned char>* block)
+                            std::vector<unsigned char>* block, const wchar_t* widePath)
 {
     ReaderState& state = State();
     block->clear();
@@ -404,7 +413,10 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32
     VersionRequest request;
     request.smallestResource = smallestResource;
     try {
-        request.path = path;
+        if (widePath != nullptr)
+            request.widePath = widePath;
+        else
+            request.path = path;
     } catch (...) {
         return SYSTEM_READ_FAILED;
     }
@@ -486,7 +498,7 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
             return false;
         have += count;
         if (total == REQUEST_HEADER_BYTES && have >= REQUEST_HEADER_BYTES) {
-            std::uint32_t length = Le32(bytes.data());
+            std::uint32_t length = Le32(bytes.data()) & ~REQUEST_PATH_WIDE;
             if (length == 0 || length > REQUEST_PATH_MAX_BYTES)
                 return false;
             request->smallestResource = Le32(bytes.data() + 4);
@@ -496,6 +508,16 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
     if (have != total)
         return false;  // more than one request at once: no TaskRoll sends that
     request->path.assign(reinterpret_cast<const char*>(bytes.data()) + REQUEST_HEADER_BYTES, total - REQUEST_HEADER_BYTES);
+    request->widePath.clear();
+    if ((Le32(bytes.data()) & REQUEST_PATH_WIDE) != 0) {
+        if (request->path.size() % 2 != 0)
+            return false;
+        for (std::size_t at = 0; at < request->path.size(); at += 2)
+            request->widePath += static_cast<wchar_t>(static_cast<unsigned char>(request->path[at]) |
+                                                      static_cast<unsigned char>(request->path[at + 1]) << 8);
+        request->path.clear();
+        return request->widePath.find(L'\0') == std::wstring::npos;
+    }
     return request->path.find('\0') == std::string::npos;
 }
 

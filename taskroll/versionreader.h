@@ -35,8 +35,10 @@ enum SystemRead {
 // (logged once).
 // `smallestResource` is the size of the smallest version resource that the
 // check found (0: unknown), which tells when one read of the system is enough.
+// `widePath`, where given, is the path the system is given, one the code page
+// cannot hold; `path` then only names the file in the log.
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
-                            std::vector<unsigned char>* block);
+                            std::vector<unsigned char>* block, const wchar_t* widePath = nullptr);
 
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.

@@ -69,7 +69,8 @@ TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
 TEST(DebugLog, ArgumentsAreNotFormats)
 {
     rig::Rig rig;
-    rig.Run(L"/debuglog /file:%s%d%n");
+    EXPECT_BYTES("TaskRoll: the input file cannot be read; the running processes are listed instead: %s%d%n\r\n",
+                 testkit::RunTool(rig.exe, L"/debuglog /file:%s%d%n", rig.dir.Path()).err);
     EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                {"Delimeter is set to 'TAB'", "Extracting process names from file: %s%d%n",
                                 "TaskRoll Terminated"}));

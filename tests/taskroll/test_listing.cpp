@@ -234,8 +234,9 @@ TEST(Listing, PathOutsideTheCodePageTakesItsShortForm)
         GTEST_SKIP() << "this volume keeps no short names";
     // A process started by that short path: its long form must not be taken
     // through the code page, which has no letters for it.
-    char chosen[PATH_BUFFER_SIZE] = {};
-    GetAnsiModulePath(shortPath, chosen);
+    std::string chosen;
+    wchar_t longPath[PATH_BUFFER_SIZE] = {};
+    GetAnsiModulePath(shortPath, &chosen, longPath);
     EXPECT_BYTES(path, chosen);
     {
         testkit::FixtureProcess running(fixture);
@@ -287,9 +288,10 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
             lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
         EXPECT_TRUE(rig::InOrder(log, lines));
     }
-    // Nor is a device read as the list itself; the run lists the processes instead.
+    // Nor is a device read as the list itself; the run lists the processes instead, and says so.
     if (_access("COM1", 0) == 0) {
-        rig.Run(L"/debuglog /file:COM1");
+        EXPECT_BYTES("TaskRoll: the input file cannot be read; the running processes are listed instead: COM1\r\n",
+                     testkit::RunTool(rig.exe, L"/debuglog /file:COM1", rig.dir.Path()).err);
         EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                  {"COM1: the input process list file is not a file on disk (a device or a pipe); it "
                                   "is not read",
