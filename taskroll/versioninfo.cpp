@@ -267,6 +267,10 @@ void ReadCheckedResource(const PinnedFile& pinned, std::uint32_t smallestResourc
     case SYSTEM_READ_FAILED:
         resource->state = VERSION_UNREADABLE;
         return;
+    case SYSTEM_READ_REFUSED:
+        resource->state = VERSION_UNREADABLE;
+        resource->notRead = true;
+        return;
     case SYSTEM_READ_TOO_LARGE:
     case SYSTEM_READ_CRASHED:
         resource->state = VERSION_READ;
@@ -454,7 +458,7 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
     }
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
-    if (!known)
+    if (!known && !resource->notRead)
         RememberResource(facts, *resource);
 }
 

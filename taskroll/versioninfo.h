@@ -18,6 +18,7 @@ struct VersionResource {
     std::size_t length = 0;            // bytes of the block that the walk may use
     bool wide = true;                  // UTF-16 keys and strings; false: the old 8-bit layout
     bool damaged = false;              // some node overstates its room or lacks its terminator
+    bool notRead = false;              // no worker could read it: not remembered for later records
 };
 
 // Reads the version resource of the file at `path` once: first the file's own

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "readerpolicy.h"
 #include "versiontree.h"
 
 #include <cstdint>
@@ -65,7 +66,9 @@ struct ReaderState {
     std::wstring program;  // empty: TaskRoll's own executable
     VersionReaderBounds bounds = VERSION_READER_BOUNDS;
     Worker worker;
-    bool unavailable = false;  // no worker can be started: the system is asked here
+    ReaderBudget budget;
+    bool unavailable = false;  // no more workers are tried: files are not read
+    bool budgetSpent = false;  // requests lost the run's time budget: files are not read
     unsigned starts = 0;
     unsigned pipes = 0;
     DWORD workerIds[WORKER_IDS_MAX] = {};
@@ -400,7 +403,6 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32
 {
     ReaderState& state = State();
     block->clear();
-    DWORD size = 0;  // of the in-process read, where no worker can be had
     VersionRequest request;
     request.smallestResource = smallestResource;
     try {
@@ -412,32 +414,51 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32
         LogMessage("File '%s' ended the version reader process before; it is not read again", path);
         return SYSTEM_READ_CRASHED;
     }
-    if (state.unavailable)
-        return AskSystem(request, block, &size);
+    // A file is never read in TaskRoll's own process: what makes the system's
+    // reader crash or hang would end or stall the run.
+    if (state.budgetSpent)
+        return SYSTEM_READ_REFUSED;
+    if (state.unavailable) {
+        LogMessage("File '%s' is not read: no version reader process can be started", path);
+        return SYSTEM_READ_REFUSED;
+    }
 
     SystemRead read = SYSTEM_READ_NONE;
     Exchange outcome = EXCHANGE_FAILED;
     const DWORD bounds[2] = {state.bounds.firstMs, state.bounds.retryMs};
     for (DWORD boundMs : bounds) {
+        const DWORD tryMs = TryBoundMs(state.budget, boundMs);
+        if (tryMs == 0) {
+            state.budgetSpent = true;
+            LogMessage("The version reader process ran out of time %u times (%lu ms in all); the files not yet read "
+                       "get the default description without being read",
+                       state.budget.timedOutTries, static_cast<unsigned long>(state.budget.timedOutMs));
+            return SYSTEM_READ_REFUSED;
+        }
         if (!state.worker.process) {
             DWORD error = StartWorker(&state.worker);
+            const DWORD started = GetTickCount();
             if (error == 0)
                 error = AwaitReady(&state.worker);
             if (error != 0) {
                 StopWorker(&state.worker);
-                state.unavailable = true;
-                LogMessage("The version reader process cannot be started (error %lu); version resources are read by "
-                           "TaskRoll itself",
-                           static_cast<unsigned long>(error));
-                return AskSystem(request, block, &size);
+                ++state.budget.startFailures;
+                if (error == ERROR_TIMEOUT)
+                    CountTimedOutTry(&state.budget, GetTickCount() - started);
+                state.unavailable = !MayStartWorker(state.budget);
+                LogMessage("The version reader process cannot be started (error %lu); file '%s' is not read",
+                           static_cast<unsigned long>(error), path);
+                return SYSTEM_READ_REFUSED;
             }
         }
-        outcome = AskWorker(&state.worker, request, boundMs, &read, block);
+        const DWORD asked = GetTickCount();
+        outcome = AskWorker(&state.worker, request, tryMs, &read, block);
         if (outcome == EXCHANGE_ANSWERED)
             return read;
         StopWorker(&state.worker);
         if (outcome == EXCHANGE_FAILED)
             break;
+        CountTimedOutTry(&state.budget, GetTickCount() - asked);
     }
     block->clear();
     try {
@@ -556,6 +577,8 @@ void UseVersionReader(const wchar_t* program, const VersionReaderBounds* bounds)
     ReaderState& state = State();
     StopWorker(&state.worker);
     state.unavailable = false;
+    state.budgetSpent = false;
+    state.budget = ReaderBudget();
     state.program = program != nullptr ? program : L"";
     if (bounds != nullptr)
         state.bounds = *bounds;

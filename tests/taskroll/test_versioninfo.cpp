@@ -7,6 +7,7 @@
 #include "settings.h"
 #include "versioninfo.h"
 #include "internal.h"
+#include "readerpolicy.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -108,11 +109,32 @@ TEST(VersionInfo, NoResource)
                  NewLogLines());
 }
 
+namespace {
+
+std::string DescriptionOf(const std::string& path, VersionResource* resource)
+{
+    ReadVersionResource(path.c_str(), resource);
+    char description[PATH_BUFFER_SIZE];
+    GetVersionInfo("FileDescription", description, path.c_str(), *resource, "unknown_description");
+    return description;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
 // What a failing worker costs: the file it failed on is damaged and is not
-// tried again in the run, the next file gets a new worker, and TaskRoll
-// without any worker reads as it did before there were workers. The stand-in
-// worker fails by the file's name; its "swap" file tries to put another
-// folder in place of the checked file's folder before the system reads it.
+// tried again in the run, the next file gets a new worker, and where no
+// worker starts, files are not read at all (never by TaskRoll itself), with a
+// start tried again for a few later files. The stand-in worker fails by the
+// file's name; its "swap" file tries to put another folder in place of the
+// checked file's folder before the system reads it.
 TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
 {
     const VersionReaderBounds quick = {300, 600, 1000};
@@ -143,11 +165,8 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
         SCOPED_TRACE(path);
         const unsigned starts = VersionReaderStarts();
         VersionResource resource;
-        ReadVersionResource(path.c_str(), &resource);
-        char description[PATH_BUFFER_SIZE];
-        GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
+        EXPECT_BYTES(row.description, DescriptionOf(path, &resource));
         EXPECT_EQ(resource.damaged, row.damaged);
-        EXPECT_BYTES(row.description, description);
         EXPECT_EQ(VersionReaderStarts() - starts, row.starts);
         const std::string log = NewLogLines();
         if (row.damaged) {
@@ -158,15 +177,47 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     // to rename a directory held open without delete sharing).
     EXPECT_FALSE(testkit::FileExists(dir / L"swap.exe.d.old"));
 
-    const std::string path = testkit::NarrowAnsi(dir / L"fresh.exe");
-    testkit::WriteBytes(testkit::WidenAnsi(path), order1);
     UseVersionReader(L"C:\\no-such-folder\\no-such-reader.exe", nullptr);
-    VersionResource resource;
-    ReadVersionResource(path.c_str(), &resource);
-    char description[PATH_BUFFER_SIZE];
-    GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
-    EXPECT_BYTES("Deutsch", description);
-    EXPECT_NE(NewLogLines().find("The version reader process cannot be started (error 3)"), std::string::npos);
+    for (unsigned i = 0; i <= WORKER_START_FAILURES_MAX; ++i) {
+        const std::string path = testkit::NarrowAnsi(dir / (L"fresh" + std::to_wstring(i) + L".exe"));
+        SCOPED_TRACE(path);
+        testkit::WriteBytes(testkit::WidenAnsi(path), order1);
+        VersionResource resource;
+        EXPECT_BYTES("unknown_description", DescriptionOf(path, &resource));
+        const std::string line = i < WORKER_START_FAILURES_MAX
+                                     ? "The version reader process cannot be started (error 3); file '" + path +
+                                           "' is not read"
+                                     : "File '" + path + "' is not read: no version reader process can be started";
+        EXPECT_NE(NewLogLines().find(line), std::string::npos) << line;
+    }
+    StopVersionReader();
+    UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
+}
+
+// Files that stall the worker cost the run no more than its budget of
+// time-outs: after it, files not yet read get the default description
+// without being read, told once in the log. A file read before stays known.
+TEST(VersionInfo, StalledFilesCostNoMoreThanTheRunsBudget)
+{
+    const VersionReaderBounds quick = {300, 600, 1000};
+    UseVersionReader(testkit::Sibling(L"fx_faultyreader.exe").c_str(), &quick);
+    testkit::TempDir dir;
+    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < TIMED_OUT_TRIES_MAX / 2; ++i)
+        names.push_back("stall" + std::to_string(i) + ".exe");
+    names.insert(names.end(), {"intact.exe", "other.exe"});
+    NewLogLines();
+    for (const std::string& name : names) {
+        const std::string path = testkit::NarrowAnsi(dir / testkit::WidenAnsi(name));
+        testkit::WriteBytes(testkit::WidenAnsi(path), order1);
+        VersionResource resource;
+        EXPECT_BYTES("unknown_description", DescriptionOf(path, &resource)) << path;
+    }
+    const std::string log = NewLogLines();
+    EXPECT_EQ(Occurrences(log, "The version reader process took longer than 600 ms"), TIMED_OUT_TRIES_MAX / 2) << log;
+    EXPECT_EQ(Occurrences(log, "The version reader process ran out of time 8 times"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "is not read"), 0u) << log;
     StopVersionReader();
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
