@@ -73,6 +73,10 @@ void UseVersionReader(const wchar_t* program, const VersionReaderBounds* bounds)
 unsigned VersionReaderStarts();
 // Ends the worker and forgets the files that ended one.
 void StopVersionReader();
+// Has `watch` called with each name of a worker's pipe just before the pipe
+// is made (null: none), so that a test can take the name first.
+using PipeNameWatch = void (*)(const wchar_t* name, void* context);
+void WatchVersionReaderPipeNames(PipeNameWatch watch, void* context);
 
 // Makes this process a worker (a crash ends it at once) and says so to TaskRoll.
 void EnterVersionReaderProcess();

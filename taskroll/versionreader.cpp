@@ -5,6 +5,8 @@
 #include "readerpolicy.h"
 #include "versiontree.h"
 
+#include <ntsecapi.h>
+
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -34,6 +36,9 @@ constexpr std::uint32_t REQUEST_PATH_MAX_BYTES = 65536;
 // machine full of crafted files, and those beyond it are merely tried again.
 constexpr std::size_t FAILED_FILES_MAX = 256;
 constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
+// Names tried for one worker's pipe: each one that is taken already is told
+// in the log, and a start fails after this many.
+constexpr unsigned PIPE_NAME_TRIES = 4;
 // An answer: the outcome and the block's size, 4 little-endian bytes each,
 // then the block for SYSTEM_READ_DONE.
 constexpr DWORD ANSWER_HEADER_BYTES = 8;
@@ -70,7 +75,8 @@ struct ReaderState {
     bool unavailable = false;  // no more workers are tried: files are not read
     bool budgetSpent = false;  // requests lost the run's time budget: files are not read
     unsigned starts = 0;
-    unsigned pipes = 0;
+    PipeNameWatch watchPipeName = nullptr;
+    void* watchContext = nullptr;
     DWORD workerIds[WORKER_IDS_MAX] = {};
     std::vector<unsigned char> answer;  // allocated once, at the first request
     KnownFiles<bool> failed{FAILED_FILES_MAX};
@@ -173,29 +179,81 @@ void StopWorker(Worker* worker)
     *worker = Worker();
 }
 
+// A pipe name that nobody can guess: 128 bits from the system's generator.
+bool NewPipeName(std::wstring* name)
+{
+    unsigned char random[16];
+    if (!RtlGenRandom(random, sizeof random)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return false;
+    }
+    *name = L"\\\\.\\pipe\\taskroll-versionreader-";
+    for (unsigned char byte : random) {
+        *name += L"0123456789abcdef"[byte >> 4];
+        *name += L"0123456789abcdef"[byte & 0xF];
+    }
+    return true;
+}
+
+// A security descriptor whose one entry admits TaskRoll's own user, and
+// nobody else, to the pipe. `acl` and `user` hold what it points at.
+bool OwnUserOnly(SECURITY_DESCRIPTOR* descriptor, std::vector<unsigned char>* acl, std::vector<unsigned char>* user)
+{
+    handles::TokenHandle token;
+    HANDLE received = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &received))
+        return false;
+    token.Reset(received);
+    DWORD bytes = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &bytes);
+    user->assign(bytes, 0);
+    if (bytes == 0 || !GetTokenInformation(token.Get(), TokenUser, user->data(), bytes, &bytes))
+        return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user->data())->User.Sid;
+    acl->assign(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid), 0);
+    PACL list = reinterpret_cast<PACL>(acl->data());
+    return InitializeAcl(list, static_cast<DWORD>(acl->size()), ACL_REVISION) &&
+           AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+           InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(descriptor, TRUE, list, FALSE);
+}
+
 // TaskRoll's end of a new pipe, and the worker's end in `client` (inheritable).
-// The pipe has one instance, and TaskRoll connects to it itself at once: no
-// other process can take the worker's place. A name that another process
-// holds already fails, and no worker is started.
+// The pipe has one instance, admits only TaskRoll's user and no remote
+// client, and TaskRoll connects to it itself at once: no other process can
+// take the worker's place. A name that another process holds already (it
+// cannot be guessed: someone watches, or tries names in bulk) is replaced by
+// a new one, and the log tells of it.
 bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
 {
     ReaderState& state = State();
-    // The name tells the run (its process id), the time and the pipe's number.
-    wchar_t name[64] = L"\\\\.\\pipe\\taskroll-versionreader-";
-    std::size_t at = std::wcslen(name);
-    for (DWORD part : {GetCurrentProcessId(), GetTickCount(), static_cast<DWORD>(++state.pipes)}) {
-        for (int shift = 28; shift >= 0; shift -= 4)
-            name[at++] = L"0123456789abcdef"[(part >> shift) & 0xF];
-        name[at++] = L'-';
+    SECURITY_DESCRIPTOR descriptor;
+    std::vector<unsigned char> acl, user;
+    if (!OwnUserOnly(&descriptor, &acl, &user))
+        return false;
+    SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
+    std::wstring name;
+    for (unsigned tries = 0; tries < PIPE_NAME_TRIES; ++tries) {
+        if (!NewPipeName(&name))
+            return false;
+        if (state.watchPipeName != nullptr)
+            state.watchPipeName(name.c_str(), state.watchContext);
+        worker->pipe.Reset(CreateNamedPipeW(
+            name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, PIPE_BUFFER_BYTES,
+            PIPE_BUFFER_BYTES, 0, &security));
+        const DWORD error = worker->pipe ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
+            break;
+        std::string narrow(name.begin(), name.end());
+        LogMessage("The version reader's pipe '%s' is held by another process (a possible attack); another name is "
+                   "taken",
+                   narrow.c_str());
     }
-    name[at - 1] = L'\0';
-    worker->pipe.Reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                        PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, nullptr));
     if (!worker->pipe)
         return false;
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    client->Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+    client->Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
                               SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     return static_cast<bool>(*client);
 }
@@ -594,4 +652,10 @@ void StopVersionReader()
     ReaderState& state = State();
     StopWorker(&state.worker);
     state.failed = KnownFiles<bool>(FAILED_FILES_MAX);
+}
+
+void WatchVersionReaderPipeNames(PipeNameWatch watch, void* context)
+{
+    State().watchPipeName = watch;
+    State().watchContext = context;
 }

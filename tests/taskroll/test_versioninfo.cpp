@@ -222,6 +222,55 @@ TEST(VersionInfo, StalledFilesCostNoMoreThanTheRunsBudget)
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
 
+namespace {
+
+struct TakenNames {
+    std::vector<std::wstring> seen;
+    handles::FileHandle taken;  // the first name, held as another process would
+};
+
+void TakeFirstName(const wchar_t* name, void* context)
+{
+    TakenNames* names = static_cast<TakenNames*>(context);
+    names->seen.push_back(name);
+    if (names->seen.size() == 1)
+        names->taken.Reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+}
+
+}  // namespace
+
+// A pipe name that someone holds before the worker's pipe is made is
+// replaced by a new one, told in the log, and the file is still read by a
+// worker. The names are 128 random bits. (That the pipe admits only
+// TaskRoll's user and no remote client, Wine does not enforce: not shown.)
+TEST(VersionInfo, ATakenPipeNameIsReplaced)
+{
+    StopVersionReader();
+    TakenNames names;
+    WatchVersionReaderPipeNames(TakeFirstName, &names);
+    testkit::TempDir dir;
+    const std::string path = testkit::NarrowAnsi(dir / L"piped.exe");
+    testkit::WriteBytes(testkit::WidenAnsi(path), testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe")));
+    NewLogLines();
+    const unsigned starts = VersionReaderStarts();
+    VersionResource resource;
+    EXPECT_BYTES("Deutsch", DescriptionOf(path, &resource));
+    WatchVersionReaderPipeNames(nullptr, nullptr);
+    EXPECT_EQ(VersionReaderStarts() - starts, 1u);
+    ASSERT_TRUE(static_cast<bool>(names.taken));
+    ASSERT_EQ(names.seen.size(), 2u);
+    const std::wstring prefix = L"\\\\.\\pipe\\taskroll-versionreader-";
+    for (const std::wstring& name : names.seen) {
+        ASSERT_EQ(name.compare(0, prefix.size(), prefix), 0);
+        EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", prefix.size()), std::wstring::npos);
+        EXPECT_EQ(name.size() - prefix.size(), 32u);
+    }
+    EXPECT_NE(names.seen[0], names.seen[1]);
+    const std::string line = "The version reader's pipe '" + testkit::NarrowAnsi(names.seen[0]) +
+                             "' is held by another process (a possible attack); another name is taken";
+    EXPECT_NE(NewLogLines().find(line), std::string::npos) << line;
+}
+
 // A language-neutral module (it has a resource configuration) is checked
 // with every language file beside it, <folder>\<language>\<name>.mui: on
 // Windows the system may read one of those instead. Wine reads only the
