@@ -21,3 +21,10 @@ std::uint32_t TryBoundMs(const ReaderBudget& budget, std::uint32_t boundMs)
     const std::uint64_t left = TIMED_OUT_MS_MAX - budget.timedOutMs;
     return left < boundMs ? static_cast<std::uint32_t>(left) : boundMs;
 }
+
+bool RequestUsedUpProcessor(const ProcessorSample& atStart, const ProcessorSample& now, std::uint32_t boundMs)
+{
+    if (!atStart.known || !now.known || now.ticks < atStart.ticks)
+        return false;
+    return now.ticks - atStart.ticks >= static_cast<std::uint64_t>(boundMs) * 10000;
+}

@@ -28,3 +28,17 @@ void CountTimedOutTry(ReaderBudget* budget, std::uint32_t waitedMs);
 // The bound for the next try, `boundMs` cut to what the run may still lose:
 // 0 once the budget is spent, and then no file is asked about any more.
 std::uint32_t TryBoundMs(const ReaderBudget& budget, std::uint32_t boundMs);
+
+// The worker's processor time as sampled by TaskRoll: `known` false where the
+// system does not tell it (it counts none under Wine).
+struct ProcessorSample {
+    bool known = false;
+    std::uint64_t ticks = 0;  // 100 ns units, kernel and user time together
+};
+
+// Whether a request has used up its processor time: what the worker used
+// since `atStart`, the sample taken as the request began, not in its whole
+// life, reaches `boundMs`. A worker that read hundreds of files before uses
+// its bound afresh for each. Unknown samples (or a clock that went back)
+// leave the request to its wall-clock bound.
+bool RequestUsedUpProcessor(const ProcessorSample& atStart, const ProcessorSample& now, std::uint32_t boundMs);

@@ -54,7 +54,7 @@ int FormatString(char* buffer, int size, const char* format, ...);
 struct VersionReaderBounds {
     DWORD firstMs;      // wall-clock time for a file's first try
     DWORD retryMs;      // wall-clock time for its one more try
-    DWORD processorMs;  // the worker's own processor time, where the system counts it
+    DWORD processorMs;  // the worker's own processor time for one request, where the system counts it
 };
 
 // A real version read takes milliseconds. One second of the worker's time is

@@ -157,15 +157,31 @@ bool MoveAll(HANDLE pipe, bool write, void* buffer, DWORD bytes)
     return true;
 }
 
-std::uint64_t ProcessorTime100ns(HANDLE process)
+ProcessorSample ProcessorTime(HANDLE process)
 {
     FILETIME created, ended, kernel, user;
+    ProcessorSample sample;
     if (!GetProcessTimes(process, &created, &ended, &kernel, &user))
-        return 0;
+        return sample;
     const auto ticks = [](const FILETIME& time) {
         return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
     };
-    return ticks(kernel) + ticks(user);
+    sample.known = true;
+    sample.ticks = ticks(kernel) + ticks(user);
+    return sample;
+}
+
+// The bounds of one request: a wall-clock deadline (a tick count) and the
+// processor time the worker may use from the sample taken as it began.
+struct RequestBounds {
+    DWORD deadline;
+    DWORD processorMs;
+    ProcessorSample processorAtStart;
+};
+
+RequestBounds BoundsFromNow(Worker* worker, DWORD wallMs, DWORD processorMs)
+{
+    return {GetTickCount() + wallMs, processorMs, ProcessorTime(worker->process.Get())};
 }
 
 void StopWorker(Worker* worker)
@@ -345,11 +361,11 @@ DWORD StartWorker(Worker* worker)
 
 // Waits until the transfer that signals `done` completes. A worker that ends,
 // or passes a bound, ends the wait instead.
-Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
+Exchange WaitForTransfer(Worker* worker, const RequestBounds& bounds)
 {
     HANDLE waits[2] = {worker->done.Get(), worker->process.Get()};
     for (;;) {
-        DWORD left = deadline - GetTickCount();
+        DWORD left = bounds.deadline - GetTickCount();
         if (static_cast<LONG>(left) <= 0)
             return EXCHANGE_TOO_SLOW;
         DWORD woke = WaitForMultipleObjects(2, waits, FALSE, left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS);
@@ -357,16 +373,16 @@ Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
             return EXCHANGE_ANSWERED;
         if (woke != WAIT_TIMEOUT)
             return EXCHANGE_FAILED;  // the worker ended (or the wait itself failed)
-        if (ProcessorTime100ns(worker->process.Get()) >= static_cast<std::uint64_t>(processorMs) * 10000)
+        if (RequestUsedUpProcessor(bounds.processorAtStart, ProcessorTime(worker->process.Get()), bounds.processorMs))
             return EXCHANGE_FAILED;
     }
 }
 
 // One transfer on the worker's pipe, of at most `bytes` and at least one,
-// finished before `deadline`. A transfer that a bound or the worker's end cut
+// finished within `bounds`. A transfer that a bound or the worker's end cut
 // short is cancelled, and waited for, before its buffer may go.
-Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD* moved, DWORD deadline,
-                      DWORD processorMs)
+Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD* moved,
+                      const RequestBounds& bounds)
 {
     // The system clears the event as the transfer starts.
     OVERLAPPED transfer = {};
@@ -375,7 +391,7 @@ Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWO
                          : ReadFile(worker->pipe.Get(), buffer, bytes, nullptr, &transfer);
     if (!started && GetLastError() != ERROR_IO_PENDING)
         return EXCHANGE_FAILED;
-    Exchange outcome = started ? EXCHANGE_ANSWERED : WaitForTransfer(worker, deadline, processorMs);
+    Exchange outcome = started ? EXCHANGE_ANSWERED : WaitForTransfer(worker, bounds);
     if (outcome != EXCHANGE_ANSWERED)
         CancelIoEx(worker->pipe.Get(), &transfer);
     *moved = 0;
@@ -391,9 +407,9 @@ DWORD AwaitReady(Worker* worker)
 {
     unsigned char word[sizeof READY_WORD] = {};
     DWORD moved = 0;
+    const RequestBounds bounds = BoundsFromNow(worker, WORKER_START_MS, WORKER_START_MS);
     for (DWORD have = 0; have < sizeof word; have += moved) {
-        Exchange outcome = TransferSome(worker, false, word + have, sizeof word - have, &moved,
-                                        GetTickCount() + WORKER_START_MS, WORKER_START_MS);
+        Exchange outcome = TransferSome(worker, false, word + have, sizeof word - have, &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome == EXCHANGE_TOO_SLOW ? ERROR_TIMEOUT : ERROR_PROCESS_ABORTED;
     }
@@ -406,8 +422,7 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
                    std::vector<unsigned char>* block)
 {
     std::vector<unsigned char>& answer = State().answer;
-    const DWORD processorMs = State().bounds.processorMs;
-    const DWORD deadline = GetTickCount() + boundMs;
+    const RequestBounds bounds = BoundsFromNow(worker, boundMs, State().bounds.processorMs);
     std::string request(REQUEST_HEADER_BYTES, '\0');
     try {
         request += asked.path;
@@ -418,8 +433,8 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
     PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(asked.path.size()));
     PutLe32(reinterpret_cast<unsigned char*>(&request[4]), asked.smallestResource);
     for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
-        Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
-                                        deadline, processorMs);
+        Exchange outcome =
+            TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome;
     }
@@ -430,7 +445,7 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
         // that sends more than its header announced is answering nonsense.
         DWORD room = static_cast<DWORD>(have < ANSWER_HEADER_BYTES ? answer.size() : total) - have;
         DWORD moved = 0;
-        Exchange outcome = TransferSome(worker, false, answer.data() + have, room, &moved, deadline, processorMs);
+        Exchange outcome = TransferSome(worker, false, answer.data() + have, room, &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome;
         have += moved;

@@ -44,3 +44,29 @@ TEST(ReaderPolicy, AWorkerThatDoesNotStartIsTriedABoundedNumberOfTimes)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReaderPolicy, TheProcessorBoundCountsTheRequestNotTheWorkersLife)
+{
+    const std::uint64_t second = 10000000;  // in 100 ns units
+    const struct {
+        const char* what;
+        ProcessorSample atStart, now;
+        bool expected;
+    } rows[] = {
+        {"a fresh worker under its bound", {true, 0}, {true, second / 2}, false},
+        {"a fresh worker at its bound", {true, 0}, {true, second}, true},
+        {"a worker that used 1 s before, 50 ms for this request", {true, second}, {true, second + second / 20}, false},
+        {"a worker that used 1 h before, 1 s for this request", {true, 3600 * second}, {true, 3601 * second}, true},
+        {"no sample at the start", {false, 0}, {true, 10 * second}, false},
+        {"no sample now", {true, 0}, {false, 0}, false},
+        {"a sample below the start", {true, 5 * second}, {true, second}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(RequestUsedUpProcessor(row.atStart, row.now, 1000), row.expected);
+    }
+}
+
+}  // namespace
