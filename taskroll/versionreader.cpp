@@ -3,6 +3,7 @@
 #include "debuglog.h"
 #include "handles.h"
 #include "readerpolicy.h"
+#include "systemdlls.h"
 #include "versiontree.h"
 
 #include <ntsecapi.h>
@@ -100,6 +101,35 @@ std::uint32_t Le32(const unsigned char* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
+// The two version functions of the system's VERSION, loaded from System32
+// at the worker's first request: VERSION is no KnownDLL, so an import would
+// let a version.dll beside TaskRoll be loaded in its place.
+struct VersionFunctions {
+    BOOL(WINAPI* read)(LPCSTR path, DWORD handle, DWORD size, LPVOID block) = nullptr;
+    DWORD(WINAPI* size)(LPCSTR path, LPDWORD handle) = nullptr;
+};
+
+template <typename Function>
+void Resolve(HMODULE module, const char* name, Function* function)
+{
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+// Outside the native file-system view: there, System32 of the 32-bit
+// build would name the 64-bit system folder, whose DLL it cannot load.
+const VersionFunctions& SystemVersionFunctions()
+{
+    static const VersionFunctions functions = [] {
+        VersionFunctions loaded;
+        HMODULE module = LoadSystemDll(L"version.dll");
+        Resolve(module, "GetFileVersionInfoA", &loaded.read);
+        Resolve(module, "GetFileVersionInfoSizeA", &loaded.size);
+        return loaded;
+    }();
+    return functions;
+}
+
 // The system's version functions on the native file system (the 32-bit
 // build reads System32 itself, not SysWOW64), with the flags TaskRoll has
 // always used. One read, into the run's largest block, gives the block that
@@ -109,6 +139,11 @@ std::uint32_t Le32(const unsigned char* bytes)
 // of that size. `block` is one buffer for the whole run of a worker.
 SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* block, DWORD* size)
 {
+    const VersionFunctions& version = SystemVersionFunctions();
+    *size = 0;
+    block->clear();
+    if (version.read == nullptr || version.size == nullptr)
+        return SYSTEM_READ_FAILED;
     handles::NativeViewScope native;
     const char* path = request.path.c_str();
     try {
@@ -119,7 +154,7 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     // Zero-filled, so that no byte the system did not write can reach a record.
     if (request.smallestResource != 0) {
         block->assign(VERSION_BLOCK_MAX_BYTES, 0);
-        if (GetFileVersionInfoA(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
+        if (version.read(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
             *size = static_cast<DWORD>(OneReadBlockSize(block->data(), block->size(), request.smallestResource));
             if (*size != 0) {
                 block->resize(*size);
@@ -129,13 +164,13 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     }
     block->clear();
     DWORD handle = 0;
-    *size = GetFileVersionInfoSizeA(path, &handle);
+    *size = version.size(path, &handle);
     if (*size == 0)
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
     block->assign(*size, 0);
-    if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
+    if (!version.read(path, handle, *size, block->data())) {
         block->clear();
         return SYSTEM_READ_FAILED;
     }
