@@ -343,6 +343,30 @@ TEST(VersionInfo, AFileIsReadOncePerRun)
     EXPECT_EQ(reused, std::size(names) - 1) << log;
 }
 
+// A version.dll beside TaskRoll.exe (a folder users can write) never runs,
+// neither in TaskRoll nor in its worker, and the system's own VERSION reads
+// the file. Wine prefers its own DLL to one beside a program unless told
+// otherwise, as Windows is not: its per-program setting for TaskRoll.exe tells
+// it, which is why this runs only in the private test prefix.
+TEST(VersionInfo, APlantedVersionDllNeverRuns)
+{
+    SKIP_UNLESS_PRIVATE_TEST_PREFIX();
+    const std::wstring app = L"Software\\Wine\\AppDefaults\\TaskRoll.exe";
+    const std::wstring overrides = app + L"\\DllOverrides";
+    const std::string native = testkit::Utf16Bytes(L"native,builtin") + std::string(2, '\0');
+    ASSERT_EQ(childkit::PutKey(HKEY_CURRENT_USER, overrides, KEY_WOW64_64KEY, L"version", REG_SZ, &native),
+              ERROR_SUCCESS);
+    rig::Rig rig;
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_planted.dll"), rig.dir / L"version.dll"));
+    testkit::WriteBytes(rig.dir / L"list.txt", testkit::NarrowAnsi(testkit::Sibling(L"fx_order1.exe")) + "\r\n");
+    rig.Run(L"/file:list.txt");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), L"version");
+    childkit::RemoveKeyIfEmpty(HKEY_CURRENT_USER, overrides, KEY_WOW64_64KEY, true);
+    childkit::RemoveKeyIfEmpty(HKEY_CURRENT_USER, app, KEY_WOW64_64KEY, true);
+    EXPECT_FALSE(testkit::FileExists(rig.dir / L"planted.ran"));
+    EXPECT_NE(rig.Read(L"processes.dat").find("\t\tDeutsch$\r\n"), std::string::npos);
+}
+
 // The system's own programs and libraries, in both of its directories, all
 // pass the check: none loses its description to it. (tasklist.exe is left
 // out: it is the other process lister of the system.)
