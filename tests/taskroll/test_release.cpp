@@ -102,30 +102,16 @@ std::vector<std::string> Resources(HMODULE module, LPCWSTR type)
     return found;
 }
 
-// DLLs that every Windows has. A runtime DLL of the compiler (libstdc++,
-// libgcc, libwinpthread) is not among them: the programs must link it in.
+// The KnownDLLs of every Windows, which the loader takes from System32
+// whatever folder the program runs from. A runtime DLL of the compiler
+// (libstdc++, libgcc, libwinpthread) is not among them: the programs must
+// link it in; nor is VERSION, which a user could plant beside the program.
 bool ShippedWithWindows(const std::string& name)
 {
     static const char* const system[] = {"kernel32.dll", "user32.dll", "advapi32.dll", "gdi32.dll", "shell32.dll",
-                                         "ole32.dll", "oleaut32.dll", "shlwapi.dll", "psapi.dll", "version.dll",
-                                         "msvcrt.dll", "ntdll.dll", "ws2_32.dll", "bcrypt.dll", "ucrtbase.dll"};
+                                         "ole32.dll", "oleaut32.dll", "shlwapi.dll", "psapi.dll", "msvcrt.dll",
+                                         "ntdll.dll", "ws2_32.dll"};
     for (const char* dll : system) {
-        if (_stricmp(name.c_str(), dll) == 0)
-            return true;
-    }
-    return _strnicmp(name.c_str(), "api-ms-win-", 11) == 0;
-}
-
-// The KnownDLLs of Windows 7 to 11: the loader takes them from System32
-// whatever folder the program runs from. Any other DLL (VERSION among them),
-// imported or delay-imported, would first be looked for beside the program,
-// where a user may plant one.
-bool KnownDll(const std::string& name)
-{
-    static const char* const known[] = {"kernel32.dll", "ntdll.dll", "advapi32.dll", "gdi32.dll", "user32.dll",
-                                        "shell32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "psapi.dll",
-                                        "msvcrt.dll", "ws2_32.dll", "rpcrt4.dll", "sechost.dll", "imm32.dll"};
-    for (const char* dll : known) {
         if (_stricmp(name.c_str(), dll) == 0)
             return true;
     }
@@ -147,10 +133,8 @@ void CheckProgram(const std::wstring& fileName, WORD machine)
     }
     EXPECT_EQ(pe.subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
     ASSERT_FALSE(pe.imports.empty());
-    for (const std::string& name : pe.imports) {
-        EXPECT_TRUE(ShippedWithWindows(name)) << "imports " << name << ", which Windows does not ship";
-        EXPECT_TRUE(KnownDll(name)) << "imports " << name << ", which the loader may take from beside the program";
-    }
+    for (const std::string& name : pe.imports)
+        EXPECT_TRUE(ShippedWithWindows(name)) << "imports " << name << ", which is no KnownDLL of Windows";
     // ASLR (with the relocations that let the loader move the image; on a
     // 64-bit image also above 4 GB), DEP, and no section both writable and executable.
     EXPECT_TRUE(pe.dllCharacteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE) << "no DYNAMIC_BASE";
