@@ -251,7 +251,6 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
         VersionResource kept;
         kept.state = resource.state;
         kept.damaged = resource.damaged;
-        kept.wide = resource.wide;
         if (resource.state == VERSION_READ) {
             const VersionTree tree = TreeOf(resource);
             for (const char* name : RECORD_NAMES) {

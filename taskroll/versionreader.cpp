@@ -284,6 +284,7 @@ bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
         return false;
     SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
     std::wstring name;
+    DWORD error = ERROR_SUCCESS;
     for (unsigned tries = 0; tries < PIPE_NAME_TRIES; ++tries) {
         if (!NewPipeName(&name))
             return false;
@@ -293,7 +294,7 @@ bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
             name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, PIPE_BUFFER_BYTES,
             PIPE_BUFFER_BYTES, 0, &security));
-        const DWORD error = worker->pipe ? ERROR_SUCCESS : GetLastError();
+        error = worker->pipe ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
             break;
         std::string narrow(name.begin(), name.end());
@@ -301,8 +302,10 @@ bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
                    "taken",
                    narrow.c_str());
     }
-    if (!worker->pipe)
+    if (!worker->pipe) {
+        SetLastError(error);  // the log's own calls may have changed it
         return false;
+    }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     client->Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
                               SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
