@@ -2,6 +2,7 @@
 // current directory. The driver reads the options into the run's settings,
 // acts on them, prepares the paths and hands the record buffer to the listing.
 #include "taskroll.h"
+#include "systemdlls.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -90,6 +91,7 @@ int ReportFailure(int failure, const std::wstring& path, OutputRefusal refusal =
 
 int main(int argc, char* argv[])
 {
+    LoadDllsFromSystemOnly();
     // TaskRoll started by itself to ask the system's version functions.
     if (argc == 2 && std::strcmp(argv[1], VERSION_READER_ARGUMENT) == 0)
         return RunVersionReader();

@@ -80,19 +80,39 @@ struct Extraction {
     char* output;
 };
 
-// Copies a string that the selection found into the output and logs it. The
-// output keeps 259 bytes at most, cut before a double-byte character that
-// would not fit whole: a lone lead byte would take the record's '$' or line
-// end as its second half.
+// A string that the selection found, as the output keeps it: 259 bytes at
+// most, cut before a double-byte character that would not fit whole (a lone
+// lead byte would take the record's '$' or line end as its second half).
+std::string OutputText(const VersionTree& tree, const std::uint8_t* value, std::size_t valueBytes)
+{
+    std::string text = TextOf(tree, value, valueBytes);
+    text.resize(CutOnCharacter(text.data(), text.size(), PATH_BUFFER_SIZE - 1, AnsiLeadBytes()));
+    return text;
+}
+
+// Copies a string that the selection found into the output and logs it.
+void ReportString(const Extraction& extraction, const std::string& text)
+{
+    FormatString(extraction.output, static_cast<int>(PATH_BUFFER_SIZE), "%s", text.c_str());
+    LogMessage("Extracted file version from file '%s' (section '%s'): %s", extraction.path, extraction.name,
+               extraction.output);
+}
+
 void CopyFoundString(void* context, const std::uint8_t* value, std::size_t valueBytes)
 {
     const Extraction* extraction = static_cast<const Extraction*>(context);
-    std::string text = TextOf(*extraction->tree, value, valueBytes);
-    std::size_t kept = CutOnCharacter(text.data(), text.size(), PATH_BUFFER_SIZE - 1, AnsiLeadBytes());
-    FormatString(extraction->output, static_cast<int>(PATH_BUFFER_SIZE), "%.*s", static_cast<int>(kept),
-                 text.c_str());
-    LogMessage("Extracted file version from file '%s' (section '%s'): %s", extraction->path, extraction->name,
-               extraction->output);
+    ReportString(*extraction, OutputText(*extraction->tree, value, valueBytes));
+}
+
+struct Choice {
+    const VersionTree* tree;
+    ChosenStrings* chosen;
+};
+
+void KeepFoundString(void* context, const std::uint8_t* value, std::size_t valueBytes)
+{
+    const Choice* choice = static_cast<const Choice*>(context);
+    choice->chosen->texts.push_back(OutputText(*choice->tree, value, valueBytes));
 }
 
 // The checked file, held so that the system reads that file and no other:
@@ -204,8 +224,10 @@ FileFacts FactsOf(HANDLE file, bool* directory)
 // processes of one program, and a list names the same programs again and
 // again, and a file seen before is neither checked nor read again. A few
 // thousand distinct files are more than a machine runs; past that, files are
-// read afresh. Each keeps only the bytes that its string walk may use.
+// read afresh. Each keeps the strings chosen for the names a record asks
+// for, not its block: a few hundred bytes rather than up to 64 KiB.
 constexpr std::size_t KNOWN_FILES_MAX = 4096;
+const char* const RECORD_NAMES[] = {"FileVersion", "FileDescription"};
 
 KnownFiles<VersionResource>& KnownResources()
 {
@@ -230,9 +252,18 @@ bool ReuseKnownResource(const FileFacts& facts, VersionResource* resource)
 void RememberResource(const FileFacts& facts, const VersionResource& resource)
 {
     try {
-        VersionResource kept = resource;
-        kept.block.resize(std::min(kept.block.size(), kept.length));
-        kept.block.shrink_to_fit();
+        VersionResource kept;
+        kept.state = resource.state;
+        kept.damaged = resource.damaged;
+        if (resource.state == VERSION_READ) {
+            const VersionTree tree = TreeOf(resource);
+            for (const char* name : RECORD_NAMES) {
+                kept.chosen.emplace_back();
+                kept.chosen.back().name = name;
+                Choice choice = {&tree, &kept.chosen.back()};
+                kept.chosen.back().found = SelectVersionString(tree, name, KeepFoundString, &choice);
+            }
+        }
         KnownResources().Add(facts, std::move(kept));
     } catch (...) {
         // Out of memory: the file is merely read again if it comes again.
@@ -278,6 +309,10 @@ void ReadCheckedResource(const char* path, const PinnedFile& pinned, std::uint32
         return;
     case SYSTEM_READ_FAILED:
         resource->state = VERSION_UNREADABLE;
+        return;
+    case SYSTEM_READ_REFUSED:
+        resource->state = VERSION_UNREADABLE;
+        resource->notRead = true;
         return;
     case SYSTEM_READ_TOO_LARGE:
     case SYSTEM_READ_CRASHED:
@@ -470,7 +505,7 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
     }
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
-    if (!known)
+    if (!known && !resource->notRead)
         RememberResource(facts, *resource);
 }
 
@@ -497,9 +532,16 @@ int GetVersionInfo(const char* name, char* output, const char* path, const Versi
     }
 
     int result = 0;
-    if (resource.state == VERSION_READ) {
-        const VersionTree tree = TreeOf(resource);
-        Extraction extraction = {&tree, path, name, output};
+    const ChosenStrings* chosen = nullptr;
+    for (const ChosenStrings& choice : resource.chosen)
+        chosen = choice.name == name ? &choice : chosen;
+    const VersionTree tree = TreeOf(resource);
+    Extraction extraction = {&tree, path, name, output};
+    if (resource.state == VERSION_READ && chosen != nullptr) {
+        for (const std::string& text : chosen->texts)
+            ReportString(extraction, text);
+        result = chosen->found ? 1 : 0;
+    } else if (resource.state == VERSION_READ) {
         result = SelectVersionString(tree, name, CopyFoundString, &extraction) ? 1 : 0;
     }
     if (result)
