@@ -122,10 +122,9 @@ void CheckProgram(const std::wstring& fileName, WORD machine)
 {
     const std::wstring path = testkit::Sibling(fileName);
     std::string bytes = testkit::ReadBytes(path);
-    // The project's own size budget: tiny next to what a runtime DLL would add,
-    // with room for the version check's language files (the 32-bit TaskRoll is
-    // about 401 KiB).
-    EXPECT_LE(bytes.size(), 420u * 1024u);
+    // The project's own size budget: tiny next to what a runtime DLL would add
+    // (the 32-bit TaskRoll, the largest, is about 380 KiB).
+    EXPECT_LE(bytes.size(), 400u * 1024u);
     PeFacts pe;
     ASSERT_TRUE(ReadPe(bytes, &pe)) << "not a PE file: " << testkit::NarrowAnsi(path);
     if (machine != 0) {
