@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need and is not there yet: CMake, make,
 # the mingw-w64 cross compilers (posix thread model), GoogleTest's source, Wine
-# with its 32-bit part, and clang with its fuzzing and sanitizer runtime. Quick
-# when everything is already installed.
+# with its 32-bit part, clang with its fuzzing and sanitizer runtime, and, for
+# signing a release, openssl and osslsigncode 2.9 or later (from the release's
+# backports where the release itself has an older one). Quick when everything
+# is already installed.
 #
 # Written for a package mirror caught in mid-sync: an index that fails to
 # download is fetched once more, and an install that cannot be resolved (the
@@ -12,6 +14,23 @@ set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# Adds the release's backports suite as a package source of its own (same
+# mirror and keyring as the release's source), unless some source names it
+# already. Its packages are installed only when asked for by suite.
+ensure_backports() {
+    local codename list=/etc/apt/sources.list.d/tasktools-backports.sources uris keyring
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] || return 0
+    BACKPORTS="$codename-backports"
+    if grep -rqsw -- "$BACKPORTS" /etc/apt/sources.list /etc/apt/sources.list.d/; then return 0; fi
+    uris=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    keyring=$(awk '/^Signed-By:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    echo "Adding the package source $BACKPORTS: $list"
+    printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+        "${uris:-http://deb.debian.org/debian}" "$BACKPORTS" \
+        "${keyring:-/usr/share/keyrings/debian-archive-keyring.gpg}" | $SUDO tee "$list" >/dev/null
+}
 
 missing=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -30,8 +49,13 @@ have_pkg wine32:i386 || missing+=(wine32:i386)
 have_cmd clang++-14 || missing+=(clang-14)
 compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
     missing+=(libclang-rt-14-dev)
+have_cmd openssl || missing+=(openssl)
+# 2.9 is the version the signing and its tests are written against.
+backported=()
+dpkg --compare-versions "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" ge 2.9 ||
+    backported+=(osslsigncode)
 
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#backported[@]} -eq 0 ]; then
     exit 0
 fi
 
@@ -40,11 +64,12 @@ fail() {
     exit 1
 }
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${backported[*]}"
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ ${#backported[@]} -gt 0 ]; then ensure_backports; fi
 
 # apt-get update exits 0 when an index fails to download and only warns; such a
 # warning leaves that index as it was (or missing), so the update is run once more.
@@ -73,6 +98,14 @@ done
 if [ ${#nocandidate[@]} -gt 0 ]; then
     fail "no installable version of: ${nocandidate[*]} (not in the configured package sources; run 'apt-get update' once the mirror is reachable)"
 fi
+
+# A backports index missing in mid-sync leaves the release's own (older) version.
+if [ ${#backported[@]} -gt 0 ]; then
+    $SUDO apt-get install -y -q --no-install-recommends ${BACKPORTS:+-t "$BACKPORTS"} "${backported[@]}" ||
+        $SUDO apt-get install -y -q --no-install-recommends "${backported[@]}" ||
+        fail "could not install ${backported[*]}"
+fi
+[ ${#missing[@]} -gt 0 ] || exit 0
 
 install() {
     $SUDO apt-get install -y -q --no-install-recommends "$@" "${missing[@]}" 2>&1 | tee "$log"
