@@ -44,7 +44,7 @@ echo >>"$src/README.md" && ! sign dirty-tree && git -C "$src" checkout -q README
 next="${version%.*}.$((${version##*.} + 1))"
 sed -i "s/\"$version\"/\"$next\"/; s/ ${version//./,}\$/ ${next//./,}/" "$src/resources/version.h"
 git -C "$src" -c user.name=test -c user.email=test@example.invalid commit -qam "Next version"
-git -C "$src" tag "v$version-rc" && ! sign wrong-tag && git -C "$src" tag -d -q "v$version-rc" >/dev/null
+git -C "$src" tag "v$version-rc" && ! sign wrong-tag && git -C "$src" tag -d "v$version-rc" >/dev/null
 ! sign untagged
 git -C "$src" tag "v$next" && sign other-commit
 cp "$tmp/cases/good/x86/TaskRoll.exe" "$tmp/changed.exe"
@@ -56,7 +56,8 @@ rm -rf "$tmp/cases/changed" && mkdir "$tmp/cases/changed" && mv "$tmp/changed.ex
 # verify-release once over the good release (every answer yes), once over the rest.
 verify() { scripts/verify-release.sh "$pki/ca.pem" "$@" 2>/dev/null; }
 verify "$tmp/cases/good" >"$tmp/out/good" && echo "exit 0" >>"$tmp/out/good"
-! verify "$tmp/cases/changed" "$tmp/cases/web-cert/x86/Webroster.exe" "$tmp/cases/other-commit/x64" >"$tmp/verify"
+verify "$tmp/cases/changed" "$tmp/cases/web-cert/x86/Webroster.exe" "$tmp/cases/other-commit/x64" >"$tmp/verify"
+[ $? -eq 1 ] || { echo "FAILED: verify-release did not answer no (exit 1) for the refused cases"; status=1; }
 for case in changed web-cert other-commit; do grep -F "/cases/$case/" "$tmp/verify" >"$tmp/out/$case" || true; done
 
 # A case, and what each line of its messages must say.
