@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine.sh
-trap wine_stop EXIT
+. scripts/i386.sh
+trap 'wine_stop; i386_release' EXIT
+I386_QUIET=1 i386_setup || exit 1
 wine_start build/demo-prefix
 
 workdir="build/demo-run"
@@ -39,7 +41,7 @@ show_records "$workdir/list/processes.dat"
 echo "($(wc -l <"$workdir/list/processes.dat") records of the $(wc -l <"$workdir/list/system32.txt") paths in $workdir/list/system32.txt)"
 
 echo
-echo "=== Webroster.exe (32-bit): registered browsers ==="
+echo "=== Webroster.exe (32-bit, run $I386_HOW): registered browsers ==="
 # So that there is a real browser to list, register the Internet Explorer that
 # Wine ships the way Windows registers a browser: under StartMenuInternet of the
 # local machine, in the 64-bit view that Webroster reads.

@@ -10,26 +10,29 @@
 # download is fetched once more, and an install that cannot be resolved (the
 # i386 half of a multiarch library lagging behind its amd64 half) is tried again
 # preferring the release's own suite, where both architectures agree.
+#
+# Every run first makes sure this machine can run 32-bit x86 programs
+# (scripts/i386.sh): natively, or where the kernel runs no 32-bit code, under
+# qemu's i386 emulator, set up before any i386 package is installed so that
+# their install scripts run.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-# Adds the release's backports suite as a package source of its own (same
-# mirror and keyring as the release's source), unless some source names it
-# already. Its packages are installed only when asked for by suite.
+. scripts/i386.sh
+trap i386_release EXIT
+i386_setup || exit 1
+
+# The release's backports suite, for the packages that need a newer version
+# than the release has; added as scripts/i386.sh adds it for qemu-user.
 ensure_backports() {
-    local codename list=/etc/apt/sources.list.d/tasktools-backports.sources uris keyring
+    local codename
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [ -n "$codename" ] || return 0
     BACKPORTS="$codename-backports"
-    if grep -rqsw -- "$BACKPORTS" /etc/apt/sources.list /etc/apt/sources.list.d/; then return 0; fi
-    uris=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-    keyring=$(awk '/^Signed-By:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-    echo "Adding the package source $BACKPORTS: $list"
-    printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
-        "${uris:-http://deb.debian.org/debian}" "$BACKPORTS" \
-        "${keyring:-/usr/share/keyrings/debian-archive-keyring.gpg}" | $SUDO tee "$list" >/dev/null
+    i386_act_add_backports "$codename" || echo "The package suite $BACKPORTS could not be added."
 }
 
 missing=()
@@ -74,7 +77,7 @@ if [ ${#backported[@]} -gt 0 ]; then ensure_backports; fi
 # apt-get update exits 0 when an index fails to download and only warns; such a
 # warning leaves that index as it was (or missing), so the update is run once more.
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log"; i386_release' EXIT
 update() {
     local status=0
     $SUDO apt-get update -q 2>&1 | tee "$log" || status=1
@@ -101,14 +104,15 @@ fi
 
 # A backports index missing in mid-sync leaves the release's own (older) version.
 if [ ${#backported[@]} -gt 0 ]; then
-    $SUDO apt-get install -y -q --no-install-recommends ${BACKPORTS:+-t "$BACKPORTS"} "${backported[@]}" ||
-        $SUDO apt-get install -y -q --no-install-recommends "${backported[@]}" ||
+    apt_install=($SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600)
+    "${apt_install[@]}" ${BACKPORTS:+-t "$BACKPORTS"} "${backported[@]}" || "${apt_install[@]}" "${backported[@]}" ||
         fail "could not install ${backported[*]}"
 fi
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 install() {
-    $SUDO apt-get install -y -q --no-install-recommends "$@" "${missing[@]}" 2>&1 | tee "$log"
+    $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "$@" "${missing[@]}" 2>&1 |
+        tee "$log"
     return "${PIPESTATUS[0]}"
 }
 if install; then

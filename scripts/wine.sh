@@ -33,7 +33,13 @@ wine_start() {
         echo "Booting the Wine prefix $WINEPREFIX ..."
         first="-i"
     fi
-    timeout 600 wine wineboot $first </dev/null >/dev/null 2>&1
+    local status=0
+    timeout 600 wine wineboot $first </dev/null >/dev/null 2>&1 || status=$?
+    if [ $status -ne 0 ]; then
+        echo "Wine could not boot the prefix $WINEPREFIX (wineboot exited with $status; 126 or 139: 32-bit programs" \
+            "do not run here, see scripts/i386.sh)." >&2
+        return $status
+    fi
     touch "$WINEPREFIX/.booted"
 }
 

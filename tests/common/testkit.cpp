@@ -10,6 +10,13 @@ bool InPrivateTestPrefix()
     return FileExists(L"C:\\tasktools-private-test-prefix");
 }
 
+bool RunsEmulated()
+{
+    wchar_t value[8] = {};
+    return sizeof(void*) == 4 && GetEnvironmentVariableW(L"TASKTOOLS_I386_EMULATED", value, 8) == 1 &&
+           value[0] == L'1';
+}
+
 std::wstring ProgramDir()
 {
     wchar_t path[MAX_PATH] = {};
@@ -65,12 +72,25 @@ TempDir::~TempDir()
 }
 
 FixtureProcess::FixtureProcess(const std::wstring& exe, const std::wstring& arguments)
+    : FixtureProcess(exe, arguments, nullptr)
 {
+}
+
+FixtureProcess::FixtureProcess(const std::wstring& exe, std::string* leftOut) : FixtureProcess(exe, L"", leftOut) {}
+
+FixtureProcess::FixtureProcess(const std::wstring& exe, const std::wstring& arguments, std::string* leftOut)
+{
+    std::string failure;
     if (!childkit::StartFixture(exe, arguments, &fixture_))
-        ADD_FAILURE() << "cannot start fixture " << NarrowAnsi(exe) << " (error " << GetLastError() << ")";
+        failure = "cannot start fixture " + NarrowAnsi(exe) + " (error " + std::to_string(GetLastError()) + ")";
     else if (!childkit::AwaitFixtureReady(&fixture_))
-        ADD_FAILURE() << "fixture " << NarrowAnsi(exe) << " did not get ready";
+        failure = "fixture " + NarrowAnsi(exe) + " did not get ready";
+    ready_ = failure.empty();
     id_ = fixture_.id;
+    if (!ready_ && leftOut && RunsEmulated())
+        *leftOut = failure + " under the i386 emulator";
+    else if (!ready_)
+        ADD_FAILURE() << failure;
 }
 
 FixtureProcess::~FixtureProcess()

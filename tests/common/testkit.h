@@ -48,20 +48,32 @@ private:
 class FixtureProcess {
 public:
     explicit FixtureProcess(const std::wstring& exe, const std::wstring& arguments = L"");
+    // For a crafted fixture: where the run is emulated (RunsEmulated) and the
+    // fixture does not start or get ready, no failure; *leftOut says why, and
+    // Ready() is false.
+    FixtureProcess(const std::wstring& exe, std::string* leftOut);
+    bool Ready() const { return ready_; }
     ~FixtureProcess();
     FixtureProcess(const FixtureProcess&) = delete;
     FixtureProcess& operator=(const FixtureProcess&) = delete;
     DWORD Id() const { return id_; }
 
 private:
+    FixtureProcess(const std::wstring& exe, const std::wstring& arguments, std::string* leftOut);
     childkit::Fixture fixture_;
     DWORD id_ = 0;
+    bool ready_ = false;
 };
 
 // True inside the private Wine prefix that the test scripts make and mark. A
 // test that changes machine-wide state (the whole browser list of a hive, files
 // in System32) runs only there; elsewhere, on a real machine, it is skipped.
 bool InPrivateTestPrefix();
+
+// True in a 32-bit test program when the test run says that 32-bit code runs
+// under qemu's user-mode i386 emulator (TASKTOOLS_I386_EMULATED=1, set by
+// scripts/test.sh): some crafted images that Windows starts, it cannot.
+bool RunsEmulated();
 
 using childkit::FileExists;
 // Empty when the file cannot be read.
