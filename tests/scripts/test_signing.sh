@@ -24,7 +24,7 @@ for use in codeSigning serverAuth; do
 done
 
 src=$tmp/src
-git clone -q --shared . "$src"
+git clone -q --shared --no-tags . "$src"
 git -C "$src" checkout -q --detach "$(git rev-parse HEAD)"
 version=$(sed -n 's/^#define TOOLS_VERSION_TEXT "\(.*\)"$/\1/p' resources/version.h)
 # sign CASE [CERTIFICATE]: make sign in the clone; its messages go to out/CASE,
