@@ -27,9 +27,9 @@ bool HasDecimalPartsAfter(const std::u16string& name, const std::u16string& pref
 
 }  // namespace
 
-bool IsServiceAccountSid(const std::u16string& sid)
+bool ListsUserHives(const std::u16string& ownSid)
 {
-    return sid == u"S-1-5-18" || sid == u"S-1-5-19" || sid == u"S-1-5-20";
+    return ownSid == u"S-1-5-18";
 }
 
 bool IsUserHiveName(const std::u16string& name)
@@ -39,14 +39,17 @@ bool IsUserHiveName(const std::u16string& name)
     return HasDecimalPartsAfter(name, u"S-1-5-21-", 4) || HasDecimalPartsAfter(name, u"S-1-12-1-", 4);
 }
 
-std::vector<std::u16string> SelectUserHives(const std::u16string& ownSid, const std::vector<std::u16string>& names)
+std::vector<HiveListing> PlanHiveListings(const std::u16string& ownSid, const std::vector<std::u16string>& names)
 {
-    std::vector<std::u16string> hives;
-    if (!IsServiceAccountSid(ownSid))
+    std::vector<HiveListing> hives(2);
+    hives[1].root = HIVE_CURRENT_USER;
+    if (!ListsUserHives(ownSid))
         return hives;
+    hives[0].heading = u"HKEY_LOCAL_MACHINE";
+    hives[1].heading = u"HKEY_USERS\\S-1-5-18";
     for (const std::u16string& name : names) {
         if (IsUserHiveName(name))
-            hives.push_back(name);
+            hives.push_back({HIVE_USERS, name, u"HKEY_USERS\\" + name});
     }
     return hives;
 }

@@ -213,9 +213,12 @@ bool SelectVersionString(const VersionTree& tree, const char* name, VersionStrin
         return false;
     char probe[QUERY_BUFFER_SIZE] = {};
     char query[QUERY_BUFFER_SIZE] = {};
-    // Every entry is visited; the last one whose table has a FileDescription
-    // decides the result, even when an earlier one found the string.
-    for (std::size_t i = 0; i < translation.valueBytes / 4; ++i) {
+    // Every entry up to the bound is visited; the last one whose table has a
+    // FileDescription decides the result, even when an earlier one found the
+    // string. Each visit walks the string tables, so the bound keeps a list
+    // of thousands of entries over thousands of tables from costing seconds.
+    const std::size_t entries = std::min(translation.valueBytes / 4, TRANSLATIONS_VISITED_MAX);
+    for (std::size_t i = 0; i < entries; ++i) {
         unsigned language = Word(tree, translation.value + 4 * i);
         unsigned codePage = Word(tree, translation.value + 4 * i + 2);
         Node value;

@@ -33,9 +33,14 @@ std::size_t OneReadBlockSize(const std::uint8_t* block, std::size_t capacity, st
 // `valueBytes` bytes inside the tree, not yet cut at its NUL.
 using VersionStringFound = void (*)(void* context, const std::uint8_t* value, std::size_t valueBytes);
 
-// Looks up the string table entry `name` under every translation in turn. The
-// last translation whose table has a FileDescription decides: true when its
-// table has `name` too, even if an earlier one had it and was reported.
+// Translations that a string choice visits, from the first: real files list
+// 1 to 3, and a crafted list of thousands costs no more than this many.
+constexpr std::size_t TRANSLATIONS_VISITED_MAX = 16;
+
+// Looks up the string table entry `name` under every translation in turn, up
+// to TRANSLATIONS_VISITED_MAX of them. The last translation visited whose
+// table has a FileDescription decides: true when its table has `name` too,
+// even if an earlier one had it and was reported.
 bool SelectVersionString(const VersionTree& tree, const char* name, VersionStringFound found, void* context);
 
 // Characters of a string value up to its first NUL (UTF-16 units in the wide

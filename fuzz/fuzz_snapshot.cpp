@@ -50,11 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(MergeNameReadings(same) == names);
 
     std::u16string text(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
-    std::vector<std::u16string> hives = SelectUserHives(u"S-1-5-18", {text, u"S-1-5-21-" + text});
-    for (const std::u16string& hive : hives) {
+    std::vector<HiveListing> hives = PlanHiveListings(u"S-1-5-18", {text, u"S-1-5-21-" + text});
+    for (std::size_t i = 2; i < hives.size(); ++i) {
+        const std::u16string& hive = hives[i].sid;
+        FUZZ_CHECK(hives[i].heading == u"HKEY_USERS\\" + hive);
         FUZZ_CHECK(IsUserHiveName(hive) && hive.find(u'_') == std::u16string::npos);
         FUZZ_CHECK(hive.compare(0, 9, u"S-1-5-21-") == 0 || hive.compare(0, 9, u"S-1-12-1-") == 0);
     }
-    FUZZ_CHECK(SelectUserHives(u"S-1-5-21-1-2-3-4", {text}).empty());
+    FUZZ_CHECK(PlanHiveListings(u"S-1-5-21-1-2-3-4", {text}).size() == 2);
     return 0;
 }

@@ -48,9 +48,28 @@ done
 echo "=== Fuzz corpus replay: build/fuzz ==="
 scripts/fuzz.sh replay || status=1
 
+# A small volume for the output's directory, beside the test programs: a run
+# whose new file does not fit there must leave processes.dat as it was. Only
+# root may mount one (as CI runs); elsewhere the tests that need it are skipped.
+small_volumes=()
+if [ "$(id -u)" = 0 ]; then
+    for arch in x64 x86; do
+        volume="build/$arch/bin/smallvolume"
+        mkdir -p "$volume"
+        if mountpoint -q "$volume" || mount -t tmpfs -o size=16k,mode=0755 tmpfs "$volume"; then
+            small_volumes+=("$volume")
+        fi
+    done
+fi
+unmount_small_volumes() {
+    for volume in "${small_volumes[@]}"; do
+        umount "$volume" || true
+    done
+}
+
 . scripts/wine.sh
 . scripts/i386.sh
-trap 'wine_stop; i386_release' EXIT
+trap 'wine_stop; unmount_small_volumes; i386_release' EXIT
 I386_QUIET=1 i386_setup || exit 1
 # A test that starts a crafted fixture the emulator cannot start or keep alive
 # may leave it out, with its reason, where this says the run is emulated.

@@ -4,17 +4,34 @@
 
 #include <utility>
 
+namespace {
+
+HANDLE OpenWithoutAccess(const char* path)
+{
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+HANDLE OpenWithoutAccess(const wchar_t* path)
+{
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool Exists(const char* path) { return _access(path, 0) == 0; }
+bool Exists(const wchar_t* path) { return _waccess(path, 0) == 0; }
+
 // An open without any access right asks a device nothing, blocks on nothing,
 // and tells its type; it also tells that the path exists, so the existence
 // test is made only when the open fails.
-FileKind CheckFileKind(const char* path, handles::FileHandle* opened)
+template <typename Char>
+FileKind CheckKind(const Char* path, handles::FileHandle* opened)
 {
     opened->Reset();
-    handles::FileHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    handles::FileHandle file(OpenWithoutAccess(path));
     if (!file) {
         DWORD error = GetLastError();
-        if (_access(path, 0) != 0)
+        if (!Exists(path))
             return FILE_MISSING;
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
             return FILE_ON_DISK;  // a file all the same, read as far as it can be
@@ -24,6 +41,18 @@ FileKind CheckFileKind(const char* path, handles::FileHandle* opened)
         return FILE_NOT_ON_DISK;
     *opened = std::move(file);
     return FILE_ON_DISK;
+}
+
+}  // namespace
+
+FileKind CheckFileKind(const char* path, handles::FileHandle* opened)
+{
+    return CheckKind(path, opened);
+}
+
+FileKind CheckFileKind(const wchar_t* path, handles::FileHandle* opened)
+{
+    return CheckKind(path, opened);
 }
 
 FileKind CheckFileKind(const char* path)

@@ -20,6 +20,8 @@ FileKind CheckFileKind(const char* path);
 // file reopen, so that they read the file that was checked and need not ask
 // again what it is.
 FileKind CheckFileKind(const char* path, handles::FileHandle* opened);
+// The same for a path the ANSI code page cannot hold.
+FileKind CheckFileKind(const wchar_t* path, handles::FileHandle* opened);
 
 // The file a record describes is the one the process runs, so its checks and
 // reads see the native file system through handles::NativeViewScope; every

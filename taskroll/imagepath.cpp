@@ -21,14 +21,11 @@ DWORD FailureCode()
     return error != 0 ? error : 1;
 }
 
-// True when `path` converts to the ANSI code page without a character lost.
-bool ToAnsi(const wchar_t* path, char* ansiPath)
+// True when `path` converts to the ANSI code page without a character lost,
+// in at most 259 bytes.
+bool ToAnsi(const wchar_t* path, std::string* ansiPath)
 {
-    std::string text;
-    if (!ToAnsiLossless(path, &text) || text.size() >= PATH_BUFFER_SIZE)
-        return false;
-    std::memcpy(ansiPath, text.c_str(), text.size() + 1);
-    return true;
+    return ToAnsiLossless(path, ansiPath) && ansiPath->size() < PATH_BUFFER_SIZE;
 }
 
 // The image path as the process tells it to a handle with limited access.
@@ -40,40 +37,54 @@ bool QueryImagePath(HANDLE process, wchar_t* path)
 
 }  // namespace
 
+RecordPathForm GetRecordPath(const wchar_t* path, std::string* name)
+{
+    std::string ansi, shortAnsi;
+    const bool fits = ToAnsi(path, &ansi);
+    bool shortFits = false;
+    if (!fits) {
+        // Where the volume keeps no short names the short path is the long one.
+        wchar_t shortPath[PATH_BUFFER_SIZE] = {};
+        handles::NativeViewScope native;
+        DWORD length = GetShortPathNameW(path, shortPath, PATH_BUFFER_SIZE);
+        native.End();
+        shortFits = length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, &shortAnsi);
+    }
+    const RecordPathForm form = ChooseRecordPath(fits, shortFits);
+    if (form == RECORD_PATH_AS_IS) {
+        name->swap(ansi);
+    } else if (form == RECORD_PATH_SHORT) {
+        name->swap(shortAnsi);
+        LogMessage("%s: the full path is outside the ANSI code page; its short path is used", name->c_str());
+    } else {
+        *name = EscapedPath(reinterpret_cast<const std::uint16_t*>(path), std::wcslen(path));
+        LogMessage("%s: the path is outside the ANSI code page and has no short path; the record writes each "
+                   "character outside printable ASCII as <U+XXXX>, and the file is read through its Unicode path",
+                   name->c_str());
+    }
+    return form;
+}
+
 // The executable's path in the ANSI code page that every later step works in.
 // A short name is expanded in UTF-16 first: the ANSI expansion would write "?"
 // for each character of a long name outside the code page, a file that does
 // not exist. A path the code page cannot hold (a profile named in Cyrillic on
-// a Western machine) then takes its short form, which is ASCII where the
-// volume keeps short names. Without one, the lossy form stands and the file is
-// then not found.
-void GetAnsiModulePath(const wchar_t* path, char* modulePath)
+// a Western machine) then takes its record name from GetRecordPath.
+RecordPathForm GetAnsiModulePath(const wchar_t* path, std::string* modulePath, wchar_t* longPath)
 {
     // Only a path with a short name in it needs expanding, and a short name
     // that differs from its long one has a "~" (the system makes them so);
     // asking the file system about every directory of every path would cost
     // more than all the rest of a record.
-    wchar_t longPath[PATH_BUFFER_SIZE] = {};
-    const wchar_t* full = path;
+    DWORD length = 0;
     if (std::wcschr(path, L'~') != nullptr) {
         handles::NativeViewScope native;
-        DWORD length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
-        if (length > 0 && length < PATH_BUFFER_SIZE)
-            full = longPath;
+        length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
     }
-    if (ToAnsi(full, modulePath))
-        return;
-    wchar_t shortPath[PATH_BUFFER_SIZE] = {};
-    handles::NativeViewScope native;
-    DWORD length = GetShortPathNameW(full, shortPath, PATH_BUFFER_SIZE);
-    native.End();
-    if (length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, modulePath)) {
-        LogMessage("%s: the full path is outside the ANSI code page; its short path is used", modulePath);
-        return;
-    }
-    std::memset(modulePath, 0, PATH_BUFFER_SIZE);
-    WideCharToMultiByte(CP_ACP, 0, full, -1, modulePath, static_cast<int>(PATH_BUFFER_SIZE) - 1, nullptr, nullptr);
-    LogMessage("%s: the path is outside the ANSI code page and has no short path", modulePath);
+    if (length == 0 || length >= PATH_BUFFER_SIZE)
+        std::wcsncpy(longPath, path, PATH_BUFFER_SIZE - 1);
+    longPath[PATH_BUFFER_SIZE - 1] = L'\0';
+    return GetRecordPath(longPath, modulePath);
 }
 
 // Opens the process into `process` and finds its executable's path: 0, or the

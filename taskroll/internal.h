@@ -54,7 +54,7 @@ int FormatString(char* buffer, int size, const char* format, ...);
 struct VersionReaderBounds {
     DWORD firstMs;      // wall-clock time for a file's first try
     DWORD retryMs;      // wall-clock time for its one more try
-    DWORD processorMs;  // the worker's own processor time, where the system counts it
+    DWORD processorMs;  // the worker's own processor time for one request, where the system counts it
 };
 
 // A real version read takes milliseconds. One second of the worker's time is
@@ -73,11 +73,16 @@ void UseVersionReader(const wchar_t* program, const VersionReaderBounds* bounds)
 unsigned VersionReaderStarts();
 // Ends the worker and forgets the files that ended one.
 void StopVersionReader();
+// Has `watch` called with each name of a worker's pipe just before the pipe
+// is made (null: none), so that a test can take the name first.
+using PipeNameWatch = void (*)(const wchar_t* name, void* context);
+void WatchVersionReaderPipeNames(PipeNameWatch watch, void* context);
 
 // Makes this process a worker (a crash ends it at once) and says so to TaskRoll.
 void EnterVersionReaderProcess();
 struct VersionRequest {
     std::string path;
+    std::wstring widePath;  // where not empty, the path the system is given instead (one the code page cannot hold)
     std::uint32_t smallestResource = 0;  // of the file's check; 0: ask the size first
 };
 // One request as the worker reads it from `input`: false at the input's end.

@@ -43,19 +43,26 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 
 // 0 when a record was built into `record`; 1 when the module file does not exist.
 // `process` is the open process (none in list mode), for the Java lookup.
-int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process = nullptr)
+// `unicodePath`, where given, is the path the file is checked and read by,
+// one the ANSI code page cannot hold: `modulePath` then only names it.
+int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE process = nullptr,
+                  const wchar_t* unicodePath = nullptr)
 {
     LogTrace("GetModuleInfo");
     handles::NativeViewScope native;
     handles::FileHandle checked;
-    FileKind file = CheckFileKind(modulePath, &checked);
+    FileKind file = unicodePath != nullptr ? CheckFileKind(unicodePath, &checked) : CheckFileKind(modulePath, &checked);
     native.End();
     // A relative name is checked in the current directory; the system's
     // version functions would look for it along the module search path, which
     // starts in TaskRoll's own directory, and describe another file. So they
     // are given the full path of the file that was checked.
     char filePath[PATH_BUFFER_SIZE] = {};
-    DWORD fullLength = GetFullPathNameA(modulePath, PATH_BUFFER_SIZE, filePath, nullptr);
+    wchar_t unicodeFile[PATH_BUFFER_SIZE] = {};
+    DWORD fullLength = unicodePath != nullptr ? GetFullPathNameW(unicodePath, PATH_BUFFER_SIZE, unicodeFile, nullptr)
+                                              : GetFullPathNameA(modulePath, PATH_BUFFER_SIZE, filePath, nullptr);
+    const char* logPath = unicodePath != nullptr ? modulePath : filePath;
+    const wchar_t* readPath = unicodePath != nullptr ? unicodeFile : nullptr;
     if (fullLength == 0 || fullLength >= PATH_BUFFER_SIZE)
         file = FILE_MISSING;
     if (file == FILE_NOT_ON_DISK)
@@ -69,9 +76,9 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
     // One read of the resource serves both strings.
     VersionResource resource;
     if (checked)
-        ReadVersionResource(filePath, checked.Get(), &resource);
+        ReadVersionResource(logPath, checked.Get(), &resource, readPath);
     else
-        ReadVersionResource(filePath, &resource);
+        ReadVersionResource(logPath, &resource, readPath);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
     GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
@@ -112,9 +119,23 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     DWORD error = FindExecutablePath(processId, &process, path);
     if (error != 0)
         return error;
-    char modulePath[PATH_BUFFER_SIZE] = {};
-    GetAnsiModulePath(path, modulePath);
-    return static_cast<DWORD>(GetModuleInfo(modulePath, record, processId, process.Get()));
+    std::string modulePath;
+    wchar_t longPath[PATH_BUFFER_SIZE] = {};
+    RecordPathForm form = GetAnsiModulePath(path, &modulePath, longPath);
+    return static_cast<DWORD>(GetModuleInfo(modulePath.c_str(), record, processId, process.Get(),
+                                            form == RECORD_PATH_AS_IS ? nullptr : longPath));
+}
+
+// The record of the listed name `index`; `name` tells how the record names it.
+int GetListedModuleInfo(std::size_t index, char* record, std::string* name)
+{
+    const wchar_t* unicodeName = GetUnicodeName(index);
+    if (unicodeName == nullptr) {
+        *name = GetName(index);
+        return GetModuleInfo(name->c_str(), record, 0);
+    }
+    RecordPathForm form = GetRecordPath(unicodeName, name);
+    return GetModuleInfo(name->c_str(), record, 0, nullptr, form == RECORD_PATH_AS_IS ? nullptr : unicodeName);
 }
 
 }  // namespace
@@ -137,7 +158,7 @@ bool EnumerateProcessIds(std::vector<DWORD>* processIds, std::size_t initialCoun
     }
 }
 
-int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusal)
+int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* refusal)
 {
     LogTrace("GetProcessesData");
     // A name list read from the input file replaces the running processes.
@@ -145,7 +166,9 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
     bool listMode = nameCount > 0;
 
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
-    FILE* output = OpenOutputFile(outputPath, &reason);
+    OutputStage stage;
+    FILE* output = nullptr;
+    BeginOutput(outputPath, &stage, &output, &reason);
     if (refusal != nullptr)
         *refusal = reason;
     if (output == nullptr) {
@@ -170,6 +193,7 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         if (!enumerated) {
             LogMessage("Failed to enumerate processes");
             std::fclose(output);
+            DiscardOutput(&stage);
             return RUN_ENUMERATION_FAILED;
         }
         count = processIds.size();
@@ -184,6 +208,7 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
         std::memset(record, 0, RECORD_BUFFER_SIZE);
         // In list mode no process is opened: the listed file itself is
         // described, with process id 0.
+        std::string listed;
         const char* name = listMode ? GetName(i) : nullptr;
         DWORD processId = listMode ? 0 : processIds[i];
         if (!listMode && processId == ownId) {
@@ -195,8 +220,9 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
             continue;
         }
         try {
-            DWORD result = listMode ? static_cast<DWORD>(GetModuleInfo(name, record, 0))
+            DWORD result = listMode ? static_cast<DWORD>(GetListedModuleInfo(i, record, &listed))
                                     : GetProcessInfo(processId, record);
+            name = listMode ? listed.c_str() : nullptr;
             if (result == 0) {
                 AppendBounded(record, RECORD_BUFFER_SIZE, "\n");
                 // A failed write (a full disk) ends the listing: what follows
@@ -222,14 +248,22 @@ int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusa
                 LogMessage("GetProcessInfo generated exception (Process ID = %d)", static_cast<int>(processId));
         }
     }
-    // The last records may still sit in the stream's buffer: only the close
-    // tells whether they reached the disk.
-    if (std::fclose(output) != 0 && outcome == RUN_LISTED) {
+    // The last records may still sit in the stream's buffer: only the flush
+    // and the close tell whether they reached the file (flushed first, since
+    // Wine's runtime forgets at the close what the close's own flush met).
+    // Only a whole listing replaces processes.dat; after any failure the
+    // previous one stays.
+    bool flushed = std::fflush(output) == 0;
+    if ((std::fclose(output) != 0 || !flushed) && outcome == RUN_LISTED) {
         LogMessage("Failed to write output process list file: nError %d", errno);
         outcome = RUN_OUTPUT_NOT_WRITTEN;
     }
-    // Standard output repeats the last record written; after a failed write
-    // there is none that reached the file whole.
+    if (outcome == RUN_LISTED)
+        outcome = FinishOutput(&stage);
+    else
+        DiscardOutput(&stage);
+    // Standard output repeats the last record written; after a failure there
+    // is none that reached processes.dat.
     std::memset(record, 0, RECORD_BUFFER_SIZE);
     if (outcome == RUN_LISTED)
         CopyBounded(record, RECORD_BUFFER_SIZE, lastWritten.c_str());

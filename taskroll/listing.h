@@ -7,5 +7,5 @@
 // single processes could not be read (they are logged); otherwise what made
 // the listing fail, and for RUN_OUTPUT_NOT_OPENED also why in `refusal`.
 // `record` then holds the last record written, for standard output; after a
-// failed write it is empty.
-int GetProcessesData(char* record, const char* outputPath, OutputRefusal* refusal = nullptr);
+// failure it is empty. processes.dat is replaced only by a whole listing.
+int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* refusal = nullptr);

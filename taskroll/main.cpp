@@ -2,6 +2,7 @@
 // current directory. The driver reads the options into the run's settings,
 // acts on them, prepares the paths and hands the record buffer to the listing.
 #include "taskroll.h"
+#include "systemdlls.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -13,8 +14,9 @@
 
 namespace {
 
-char s_iconsPath[PATH_BUFFER_SIZE];
-char s_outputPath[PATH_BUFFER_SIZE];
+// Wide, so that a current directory named outside the ANSI code page is found.
+std::wstring s_iconsPath;
+std::wstring s_outputPath;
 char s_record[RECORD_BUFFER_SIZE];
 
 void ShowUsage()
@@ -43,8 +45,11 @@ bool ActOnOptions()
     }
     LogMessage("Delimeter is set to '%s'", g_settings.delimiterName);
     LogMessage("Extracting process names from file: %s", g_settings.inputPath);
-    // Also without /file:, so that the log tells that no list was read.
-    GetTaskRollFromFile(g_settings.inputPath);
+    // Also without /file:, so that the log tells that no list was read. What
+    // the list reader says of a list not read whole goes to standard error:
+    // the listing alone would not tell it.
+    for (const std::string& cause : GetTaskRollFromFile(g_settings.inputPath))
+        std::fprintf(stderr, "TaskRoll: %s: %s\n", cause.c_str(), g_settings.inputPath);
     if (g_settings.setPrivilege)
         SetPrivileges();
     return true;
@@ -54,19 +59,21 @@ bool ActOnOptions()
 // False when the current directory cannot be read or is too long for them.
 bool BuildOutputPaths()
 {
-    DWORD length = GetCurrentDirectoryA(PATH_BUFFER_SIZE, s_iconsPath);
-    if (length == 0 || length >= PATH_BUFFER_SIZE)
+    wchar_t directory[PATH_BUFFER_SIZE] = {};
+    DWORD length = GetCurrentDirectoryW(PATH_BUFFER_SIZE, directory);
+    // "\processes.dat" and its NUL must fit in MAX_PATH, as they always had to.
+    if (length == 0 || length + 15 > PATH_BUFFER_SIZE)
         return false;
-    CopyBounded(s_outputPath, sizeof s_outputPath, s_iconsPath);
-    return AppendBounded(s_iconsPath, sizeof s_iconsPath, "\\ico") &&
-           AppendBounded(s_outputPath, sizeof s_outputPath, "\\processes.dat");
+    s_iconsPath = std::wstring(directory) + L"\\ico";
+    s_outputPath = std::wstring(directory) + L"\\processes.dat";
+    return true;
 }
 
 // The current directory however long it is, for the message that it is too long.
-std::string CurrentDirectory()
+std::wstring CurrentDirectory()
 {
-    std::string directory(GetCurrentDirectoryA(0, nullptr), '\0');
-    DWORD length = directory.empty() ? 0 : GetCurrentDirectoryA(static_cast<DWORD>(directory.size()), &directory[0]);
+    std::wstring directory(GetCurrentDirectoryW(0, nullptr), L'\0');
+    DWORD length = directory.empty() ? 0 : GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), &directory[0]);
     directory.resize(length < directory.size() ? length : 0);
     return directory;
 }
@@ -74,9 +81,9 @@ std::string CurrentDirectory()
 // A run that produced no listing ends with its own exit code and one line on
 // standard error that names the cause and the path, so that a caller does not
 // take an old processes.dat for this run's result.
-int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = OUTPUT_OPEN_FAILED)
+int ReportFailure(int failure, const std::wstring& path, OutputRefusal refusal = OUTPUT_OPEN_FAILED)
 {
-    std::fprintf(stderr, "TaskRoll: %s: %s\n", RunFailureCause(failure, refusal), path.c_str());
+    std::fprintf(stderr, "TaskRoll: %s: %s\n", RunFailureCause(failure, refusal), MessagePath(path).c_str());
     return failure;
 }
 
@@ -84,6 +91,7 @@ int ReportFailure(int failure, const std::string& path, OutputRefusal refusal = 
 
 int main(int argc, char* argv[])
 {
+    LoadDllsFromSystemOnly();
     // TaskRoll started by itself to ask the system's version functions.
     if (argc == 2 && std::strcmp(argv[1], VERSION_READER_ARGUMENT) == 0)
         return RunVersionReader();
@@ -100,8 +108,8 @@ int main(int argc, char* argv[])
         return ReportFailure(RUN_CURRENT_DIRECTORY_TOO_LONG, CurrentDirectory());
     }
 
-    if (g_settings.icon && GetFileAttributesA(s_iconsPath) == INVALID_FILE_ATTRIBUTES &&
-        !CreateDirectoryA(s_iconsPath, nullptr)) {
+    if (g_settings.icon && GetFileAttributesW(s_iconsPath.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        !CreateDirectoryW(s_iconsPath.c_str(), nullptr)) {
         LogMessage("Unable to create icons subdirectory");
         FreeLogFile();
         return ReportFailure(RUN_ICONS_DIRECTORY_FAILED, s_iconsPath);
@@ -111,7 +119,7 @@ int main(int argc, char* argv[])
     _setmode(_fileno(stdout), _O_BINARY);
     std::memset(s_record, 0, sizeof s_record);
     OutputRefusal refusal = OUTPUT_OPEN_FAILED;
-    int failure = GetProcessesData(s_record, s_outputPath, &refusal);
+    int failure = GetProcessesData(s_record, s_outputPath.c_str(), &refusal);
     // The record of the last process handled, if it yielded one.
     std::fputs(s_record, stdout);
     LogMessage("TaskRoll Terminated");

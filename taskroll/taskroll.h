@@ -6,7 +6,7 @@
 //   main.cpp          the run: reads the command line (core/cmdline), acts on it, lists, exits
 //   listing.cpp       GetProcessesData: one record per process or listed path, to processes.dat
 //   imagepath.cpp     FindExecutablePath, GetAnsiModulePath: a process's executable as the kernel records it
-//   output.cpp        OpenOutputFile: processes.dat through no planted link (core/outputfile decides)
+//   output.cpp        BeginOutput, FinishOutput: processes.dat replaced whole by a new file (core/outputfile decides)
 //   versioninfo.cpp   ReadVersionResource, GetVersionInfo: the check, the pinned file, the strings
 //   versionreader.cpp ReadVersionBlock, RunVersionReader: the system's version functions in a worker
 //   javacmd.cpp       GetJavaCommandLine: the lookup order for a JVM's perf-data file (core/ownerplaces plans it)
@@ -16,7 +16,7 @@
 //   privilege.cpp     SetPrivileges: /setpriv
 //   debuglog.cpp      InitLogFile, LogMessage, LogTrace, FreeLogFile: the debug log
 //   files.cpp         CheckFileKind: a device or a pipe told from a file before anything reads it
-//   text.cpp          AnsiLeadBytes, ToAnsiLossless: what the ANSI code page holds
+//   text.cpp          AnsiLeadBytes, ToAnsiLossless, MessagePath: what the ANSI code page holds
 //   settings.cpp      g_settings: the run-wide settings, set once by main.cpp
 //
 // Test-only calls are in internal.h; handle owners in common/handles.h.

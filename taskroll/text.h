@@ -11,3 +11,8 @@ const LeadBytes& AnsiLeadBytes();
 // `text` in the ANSI code page into `ansi`; false when a character has no
 // exact counterpart there (no best-fit "?" or look-alike stands in for one).
 bool ToAnsiLossless(const wchar_t* text, std::string* ansi);
+
+// `path` as a person can use it in a message: in the ANSI code page when it
+// holds it, otherwise by its short path (of its directory, for a file that is
+// not there), otherwise in UTF-8; never with "?" for the letters it lacks.
+std::string MessagePath(const std::wstring& path);

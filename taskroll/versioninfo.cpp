@@ -80,19 +80,39 @@ struct Extraction {
     char* output;
 };
 
-// Copies a string that the selection found into the output and logs it. The
-// output keeps 259 bytes at most, cut before a double-byte character that
-// would not fit whole: a lone lead byte would take the record's '$' or line
-// end as its second half.
+// A string that the selection found, as the output keeps it: 259 bytes at
+// most, cut before a double-byte character that would not fit whole (a lone
+// lead byte would take the record's '$' or line end as its second half).
+std::string OutputText(const VersionTree& tree, const std::uint8_t* value, std::size_t valueBytes)
+{
+    std::string text = TextOf(tree, value, valueBytes);
+    text.resize(CutOnCharacter(text.data(), text.size(), PATH_BUFFER_SIZE - 1, AnsiLeadBytes()));
+    return text;
+}
+
+// Copies a string that the selection found into the output and logs it.
+void ReportString(const Extraction& extraction, const std::string& text)
+{
+    FormatString(extraction.output, static_cast<int>(PATH_BUFFER_SIZE), "%s", text.c_str());
+    LogMessage("Extracted file version from file '%s' (section '%s'): %s", extraction.path, extraction.name,
+               extraction.output);
+}
+
 void CopyFoundString(void* context, const std::uint8_t* value, std::size_t valueBytes)
 {
     const Extraction* extraction = static_cast<const Extraction*>(context);
-    std::string text = TextOf(*extraction->tree, value, valueBytes);
-    std::size_t kept = CutOnCharacter(text.data(), text.size(), PATH_BUFFER_SIZE - 1, AnsiLeadBytes());
-    FormatString(extraction->output, static_cast<int>(PATH_BUFFER_SIZE), "%.*s", static_cast<int>(kept),
-                 text.c_str());
-    LogMessage("Extracted file version from file '%s' (section '%s'): %s", extraction->path, extraction->name,
-               extraction->output);
+    ReportString(*extraction, OutputText(*extraction->tree, value, valueBytes));
+}
+
+struct Choice {
+    const VersionTree* tree;
+    ChosenStrings* chosen;
+};
+
+void KeepFoundString(void* context, const std::uint8_t* value, std::size_t valueBytes)
+{
+    const Choice* choice = static_cast<const Choice*>(context);
+    choice->chosen->texts.push_back(OutputText(*choice->tree, value, valueBytes));
 }
 
 // The checked file, held so that the system reads that file and no other:
@@ -109,21 +129,25 @@ struct PinnedFile {
     handles::FileHandle file;
     std::vector<handles::FileHandle> directories;
     std::vector<handles::FileHandle> languageFiles;  // held as the file is
-    std::string path;  // what the system is given
-    std::wstring widePath;  // the same, as the file system names it
+    std::string path;  // what the system is given; empty: the code page cannot hold it
+    std::wstring widePath;  // the same, as the file system names it: given to the system where `path` is empty
     FileFacts facts;
+    const wchar_t* unicodePath = nullptr;  // what TaskRoll opened it by, where the code page cannot hold that
 };
 
 // The ANSI form of the handle's final path, with its "\\?\" taken off where
 // a plain path says the same (the version functions load the file by its
-// path). Empty when the code page cannot hold it or the system cannot tell.
+// path). Empty when the code page cannot hold it (`wide` has it then) or the
+// system cannot tell (`wide` is empty too).
 std::string FinalPathOf(HANDLE file, std::wstring* wide)
 {
     wide->assign(32768, L'\0');
     DWORD length = GetFinalPathNameByHandleW(file, &(*wide)[0], static_cast<DWORD>(wide->size()),
                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= wide->size())
+    if (length == 0 || length >= wide->size()) {
+        wide->clear();
         return std::string();
+    }
     wide->resize(length);
     if (wide->compare(0, 8, L"\\\\?\\UNC\\") == 0)
         wide->replace(0, 8, L"\\\\");
@@ -200,8 +224,10 @@ FileFacts FactsOf(HANDLE file, bool* directory)
 // processes of one program, and a list names the same programs again and
 // again, and a file seen before is neither checked nor read again. A few
 // thousand distinct files are more than a machine runs; past that, files are
-// read afresh. Each keeps only the bytes that its string walk may use.
+// read afresh. Each keeps the strings chosen for the names a record asks
+// for, not its block: a few hundred bytes rather than up to 64 KiB.
 constexpr std::size_t KNOWN_FILES_MAX = 4096;
+const char* const RECORD_NAMES[] = {"FileVersion", "FileDescription"};
 
 KnownFiles<VersionResource>& KnownResources()
 {
@@ -226,9 +252,18 @@ bool ReuseKnownResource(const FileFacts& facts, VersionResource* resource)
 void RememberResource(const FileFacts& facts, const VersionResource& resource)
 {
     try {
-        VersionResource kept = resource;
-        kept.block.resize(std::min(kept.block.size(), kept.length));
-        kept.block.shrink_to_fit();
+        VersionResource kept;
+        kept.state = resource.state;
+        kept.damaged = resource.damaged;
+        if (resource.state == VERSION_READ) {
+            const VersionTree tree = TreeOf(resource);
+            for (const char* name : RECORD_NAMES) {
+                kept.chosen.emplace_back();
+                kept.chosen.back().name = name;
+                Choice choice = {&tree, &kept.chosen.back()};
+                kept.chosen.back().found = SelectVersionString(tree, name, KeepFoundString, &choice);
+            }
+        }
         KnownResources().Add(facts, std::move(kept));
     } catch (...) {
         // Out of memory: the file is merely read again if it comes again.
@@ -237,12 +272,16 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
 
 // Pins the file open in `pinned->file` for the system's read; `path` is what
 // TaskRoll opened it by, given to the system where the final path cannot be
-// had in the code page.
+// had. A final path that the code page cannot hold is given in UTF-16.
 void PinFile(const char* path, PinnedFile* pinned)
 {
     std::wstring& wide = pinned->widePath;
     pinned->path = FinalPathOf(pinned->file.Get(), &wide);
-    if (pinned->path.empty()) {
+    if (wide.empty() && pinned->unicodePath != nullptr) {
+        wide = pinned->unicodePath;
+        return;
+    }
+    if (wide.empty()) {
         pinned->path = path;
         int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
         wide.assign(units > 0 ? static_cast<std::size_t>(units) : 1, L'\0');
@@ -259,13 +298,21 @@ void PinFile(const char* path, PinnedFile* pinned)
 }
 
 // The resource as the system reads it from a file that passed the check.
-void ReadCheckedResource(const PinnedFile& pinned, std::uint32_t smallestResource, VersionResource* resource)
+// `path` names the file in the log where the system is given its UTF-16 path.
+void ReadCheckedResource(const char* path, const PinnedFile& pinned, std::uint32_t smallestResource,
+                         VersionResource* resource)
 {
-    switch (ReadVersionBlock(pinned.path.c_str(), pinned.facts, smallestResource, &resource->block)) {
+    const bool unicode = pinned.path.empty();
+    switch (ReadVersionBlock(unicode ? path : pinned.path.c_str(), pinned.facts, smallestResource, &resource->block,
+                             unicode ? pinned.widePath.c_str() : nullptr)) {
     case SYSTEM_READ_NONE:
         return;
     case SYSTEM_READ_FAILED:
         resource->state = VERSION_UNREADABLE;
+        return;
+    case SYSTEM_READ_REFUSED:
+        resource->state = VERSION_UNREADABLE;
+        resource->notRead = true;
         return;
     case SYSTEM_READ_TOO_LARGE:
     case SYSTEM_READ_CRASHED:
@@ -393,31 +440,34 @@ void CheckAndRead(const char* path, PinnedFile* pinned, handles::NativeViewScope
     } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
         // A module without a version resource: the system would find none.
     } else {
-        if (pinned->path.empty())
+        if (pinned->widePath.empty())
             PinFile(path, pinned);
         native->End();
-        ReadCheckedResource(*pinned, sizes.smallest, resource);
+        ReadCheckedResource(path, *pinned, sizes.smallest, resource);
     }
 }
 
 // The file at `path` opened for reading, shared for reading only: while it is
 // open nobody can write it, delete it or rename it.
-HANDLE OpenForReadingOnly(const char* path)
+HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath)
 {
-    return CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return unicodePath != nullptr ? CreateFileW(unicodePath, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr)
+                                  : CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The checked file `checked`, opened again for reading and shared for reading
 // only. A file system that cannot reopen a handle (a network redirector may
 // not) has the file opened by its path instead, and `facts` are then that
 // open's: the file is read as it was before the check kept its open.
-handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts* facts)
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts)
 {
     handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
     const DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (file || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return file;
-    file.Reset(OpenForReadingOnly(path));
+    file.Reset(OpenForReadingOnly(path, unicodePath));
     bool directory = false;
     if (file)
         *facts = FactsOf(file.Get(), &directory);
@@ -426,7 +476,7 @@ handles::FileHandle ReopenForReading(const char* path, HANDLE checked, FileFacts
 
 }  // namespace
 
-void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource)
+void ReadVersionResource(const char* path, HANDLE checked, VersionResource* resource, const wchar_t* unicodePath)
 {
     *resource = VersionResource();
     // The file is checked and pinned on the native file system (the 32-bit
@@ -446,28 +496,29 @@ void ReadVersionResource(const char* path, HANDLE checked, VersionResource* reso
         LogMessage("Version resource of file '%s' was read for an earlier record; it is used again", path);
     } else {
         PinnedFile pinned;
-        pinned.file = ReopenForReading(path, checked, &facts);
+        pinned.file = ReopenForReading(path, unicodePath, checked, &facts);
         if (!pinned.file)
             return;
         pinned.facts = facts;
+        pinned.unicodePath = unicodePath;
         CheckAndRead(path, &pinned, &native, resource);
     }
     if (resource->damaged)
         LogMessage("Damaged version resource in file '%s': only its intact parts are read", path);
-    if (!known)
+    if (!known && !resource->notRead)
         RememberResource(facts, *resource);
 }
 
-void ReadVersionResource(const char* path, VersionResource* resource)
+void ReadVersionResource(const char* path, VersionResource* resource, const wchar_t* unicodePath)
 {
     *resource = VersionResource();
     // Opened as the read itself opens it: where an open without access
     // rights was refused, one for reading may still be granted.
     handles::NativeViewScope native;
-    handles::FileHandle checked(OpenForReadingOnly(path));
+    handles::FileHandle checked(OpenForReadingOnly(path, unicodePath));
     native.End();
     if (checked)
-        ReadVersionResource(path, checked.Get(), resource);
+        ReadVersionResource(path, checked.Get(), resource, unicodePath);
 }
 
 int GetVersionInfo(const char* name, char* output, const char* path, const VersionResource& resource,
@@ -481,9 +532,16 @@ int GetVersionInfo(const char* name, char* output, const char* path, const Versi
     }
 
     int result = 0;
-    if (resource.state == VERSION_READ) {
-        const VersionTree tree = TreeOf(resource);
-        Extraction extraction = {&tree, path, name, output};
+    const ChosenStrings* chosen = nullptr;
+    for (const ChosenStrings& choice : resource.chosen)
+        chosen = choice.name == name ? &choice : chosen;
+    const VersionTree tree = TreeOf(resource);
+    Extraction extraction = {&tree, path, name, output};
+    if (resource.state == VERSION_READ && chosen != nullptr) {
+        for (const std::string& text : chosen->texts)
+            ReportString(extraction, text);
+        result = chosen->found ? 1 : 0;
+    } else if (resource.state == VERSION_READ) {
         result = SelectVersionString(tree, name, CopyFoundString, &extraction) ? 1 : 0;
     }
     if (result)

@@ -2,7 +2,11 @@
 
 #include "debuglog.h"
 #include "handles.h"
+#include "readerpolicy.h"
+#include "systemdlls.h"
 #include "versiontree.h"
+
+#include <ntsecapi.h>
 
 #include <cstdint>
 #include <cstring>
@@ -12,7 +16,8 @@
 
 // The exchange with the worker, over one duplex pipe: TaskRoll writes a
 // request (the path's length and the size of the smallest version resource
-// that the check found, 4 little-endian bytes each, then the path's ANSI bytes),
+// that the check found, 4 little-endian bytes each, then the path's ANSI bytes,
+// or its UTF-16 LE bytes where the length has REQUEST_PATH_WIDE set),
 // the worker answers with its outcome and the block's size (4 bytes each),
 // then, for SYSTEM_READ_DONE, the block itself. TaskRoll's end of the pipe is
 // overlapped, so that every wait for the worker can end at a bound or when the
@@ -29,10 +34,14 @@ constexpr SIZE_T WORKER_MEMORY_BYTES = 256u << 20;
 // The longest path a request carries, a "\\?\" path of 32767 units in a code
 // page of up to 2 bytes a character.
 constexpr std::uint32_t REQUEST_PATH_MAX_BYTES = 65536;
+constexpr std::uint32_t REQUEST_PATH_WIDE = 0x80000000u;
 // Files that ended a worker in this run; more than this many would be a
 // machine full of crafted files, and those beyond it are merely tried again.
 constexpr std::size_t FAILED_FILES_MAX = 256;
 constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
+// Names tried for one worker's pipe: each one that is taken already is told
+// in the log, and a start fails after this many.
+constexpr unsigned PIPE_NAME_TRIES = 4;
 // An answer: the outcome and the block's size, 4 little-endian bytes each,
 // then the block for SYSTEM_READ_DONE.
 constexpr DWORD ANSWER_HEADER_BYTES = 8;
@@ -65,9 +74,12 @@ struct ReaderState {
     std::wstring program;  // empty: TaskRoll's own executable
     VersionReaderBounds bounds = VERSION_READER_BOUNDS;
     Worker worker;
-    bool unavailable = false;  // no worker can be started: the system is asked here
+    ReaderBudget budget;
+    bool unavailable = false;  // no more workers are tried: files are not read
+    bool budgetSpent = false;  // requests lost the run's time budget: files are not read
     unsigned starts = 0;
-    unsigned pipes = 0;
+    PipeNameWatch watchPipeName = nullptr;
+    void* watchContext = nullptr;
     DWORD workerIds[WORKER_IDS_MAX] = {};
     std::vector<unsigned char> answer;  // allocated once, at the first request
     KnownFiles<bool> failed{FAILED_FILES_MAX};
@@ -91,6 +103,39 @@ std::uint32_t Le32(const unsigned char* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
+// The version functions of the system's VERSION, ANSI and UTF-16, loaded
+// from System32 at the worker's first request: VERSION is no KnownDLL, so an
+// import would let a version.dll beside TaskRoll be loaded in its place.
+struct VersionFunctions {
+    BOOL(WINAPI* read)(LPCSTR path, DWORD handle, DWORD size, LPVOID block) = nullptr;
+    DWORD(WINAPI* size)(LPCSTR path, LPDWORD handle) = nullptr;
+    BOOL(WINAPI* readWide)(LPCWSTR path, DWORD handle, DWORD size, LPVOID block) = nullptr;
+    DWORD(WINAPI* sizeWide)(LPCWSTR path, LPDWORD handle) = nullptr;
+};
+
+template <typename Function>
+void Resolve(HMODULE module, const char* name, Function* function)
+{
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+// Outside the native file-system view: there, System32 of the 32-bit
+// build would name the 64-bit system folder, whose DLL it cannot load.
+const VersionFunctions& SystemVersionFunctions()
+{
+    static const VersionFunctions functions = [] {
+        VersionFunctions loaded;
+        HMODULE module = LoadSystemDll(L"version.dll");
+        Resolve(module, "GetFileVersionInfoA", &loaded.read);
+        Resolve(module, "GetFileVersionInfoSizeA", &loaded.size);
+        Resolve(module, "GetFileVersionInfoW", &loaded.readWide);
+        Resolve(module, "GetFileVersionInfoSizeW", &loaded.sizeWide);
+        return loaded;
+    }();
+    return functions;
+}
+
 // The system's version functions on the native file system (the 32-bit
 // build reads System32 itself, not SysWOW64), with the flags TaskRoll has
 // always used. One read, into the run's largest block, gives the block that
@@ -100,8 +145,15 @@ std::uint32_t Le32(const unsigned char* bytes)
 // of that size. `block` is one buffer for the whole run of a worker.
 SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* block, DWORD* size)
 {
+    const VersionFunctions& version = SystemVersionFunctions();
+    *size = 0;
+    block->clear();
+    if (version.read == nullptr || version.size == nullptr || version.readWide == nullptr ||
+        version.sizeWide == nullptr)
+        return SYSTEM_READ_FAILED;
     handles::NativeViewScope native;
     const char* path = request.path.c_str();
+    const wchar_t* widePath = request.widePath.empty() ? nullptr : request.widePath.c_str();
     try {
         block->reserve(VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
@@ -110,7 +162,8 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     // Zero-filled, so that no byte the system did not write can reach a record.
     if (request.smallestResource != 0) {
         block->assign(VERSION_BLOCK_MAX_BYTES, 0);
-        if (GetFileVersionInfoA(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
+        if (widePath != nullptr ? version.readWide(widePath, 0, VERSION_BLOCK_MAX_BYTES, block->data())
+                                : version.read(path, 0, VERSION_BLOCK_MAX_BYTES, block->data())) {
             *size = static_cast<DWORD>(OneReadBlockSize(block->data(), block->size(), request.smallestResource));
             if (*size != 0) {
                 block->resize(*size);
@@ -120,13 +173,14 @@ SystemRead AskSystem(const VersionRequest& request, std::vector<unsigned char>* 
     }
     block->clear();
     DWORD handle = 0;
-    *size = GetFileVersionInfoSizeA(path, &handle);
+    *size = widePath != nullptr ? version.sizeWide(widePath, &handle) : version.size(path, &handle);
     if (*size == 0)
         return SYSTEM_READ_NONE;
     if (*size > VERSION_BLOCK_MAX_BYTES)
         return SYSTEM_READ_TOO_LARGE;
     block->assign(*size, 0);
-    if (!GetFileVersionInfoA(path, handle, *size, block->data())) {
+    if (!(widePath != nullptr ? version.readWide(widePath, handle, *size, block->data())
+                              : version.read(path, handle, *size, block->data()))) {
         block->clear();
         return SYSTEM_READ_FAILED;
     }
@@ -148,15 +202,31 @@ bool MoveAll(HANDLE pipe, bool write, void* buffer, DWORD bytes)
     return true;
 }
 
-std::uint64_t ProcessorTime100ns(HANDLE process)
+ProcessorSample ProcessorTime(HANDLE process)
 {
     FILETIME created, ended, kernel, user;
+    ProcessorSample sample;
     if (!GetProcessTimes(process, &created, &ended, &kernel, &user))
-        return 0;
+        return sample;
     const auto ticks = [](const FILETIME& time) {
         return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
     };
-    return ticks(kernel) + ticks(user);
+    sample.known = true;
+    sample.ticks = ticks(kernel) + ticks(user);
+    return sample;
+}
+
+// The bounds of one request: a wall-clock deadline (a tick count) and the
+// processor time the worker may use from the sample taken as it began.
+struct RequestBounds {
+    DWORD deadline;
+    DWORD processorMs;
+    ProcessorSample processorAtStart;
+};
+
+RequestBounds BoundsFromNow(Worker* worker, DWORD wallMs, DWORD processorMs)
+{
+    return {GetTickCount() + wallMs, processorMs, ProcessorTime(worker->process.Get())};
 }
 
 void StopWorker(Worker* worker)
@@ -170,29 +240,84 @@ void StopWorker(Worker* worker)
     *worker = Worker();
 }
 
+// A pipe name that nobody can guess: 128 bits from the system's generator.
+bool NewPipeName(std::wstring* name)
+{
+    unsigned char random[16];
+    if (!RtlGenRandom(random, sizeof random)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return false;
+    }
+    *name = L"\\\\.\\pipe\\taskroll-versionreader-";
+    for (unsigned char byte : random) {
+        *name += L"0123456789abcdef"[byte >> 4];
+        *name += L"0123456789abcdef"[byte & 0xF];
+    }
+    return true;
+}
+
+// A security descriptor whose one entry admits TaskRoll's own user, and
+// nobody else, to the pipe. `acl` and `user` hold what it points at.
+bool OwnUserOnly(SECURITY_DESCRIPTOR* descriptor, std::vector<unsigned char>* acl, std::vector<unsigned char>* user)
+{
+    handles::TokenHandle token;
+    HANDLE received = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &received))
+        return false;
+    token.Reset(received);
+    DWORD bytes = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &bytes);
+    user->assign(bytes, 0);
+    if (bytes == 0 || !GetTokenInformation(token.Get(), TokenUser, user->data(), bytes, &bytes))
+        return false;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user->data())->User.Sid;
+    acl->assign(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid), 0);
+    PACL list = reinterpret_cast<PACL>(acl->data());
+    return InitializeAcl(list, static_cast<DWORD>(acl->size()), ACL_REVISION) &&
+           AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+           InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(descriptor, TRUE, list, FALSE);
+}
+
 // TaskRoll's end of a new pipe, and the worker's end in `client` (inheritable).
-// The pipe has one instance, and TaskRoll connects to it itself at once: no
-// other process can take the worker's place. A name that another process
-// holds already fails, and no worker is started.
+// The pipe has one instance, admits only TaskRoll's user and no remote
+// client, and TaskRoll connects to it itself at once: no other process can
+// take the worker's place. A name that another process holds already (it
+// cannot be guessed: someone watches, or tries names in bulk) is replaced by
+// a new one, and the log tells of it.
 bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
 {
     ReaderState& state = State();
-    // The name tells the run (its process id), the time and the pipe's number.
-    wchar_t name[64] = L"\\\\.\\pipe\\taskroll-versionreader-";
-    std::size_t at = std::wcslen(name);
-    for (DWORD part : {GetCurrentProcessId(), GetTickCount(), static_cast<DWORD>(++state.pipes)}) {
-        for (int shift = 28; shift >= 0; shift -= 4)
-            name[at++] = L"0123456789abcdef"[(part >> shift) & 0xF];
-        name[at++] = L'-';
-    }
-    name[at - 1] = L'\0';
-    worker->pipe.Reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                        PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, nullptr));
-    if (!worker->pipe)
+    SECURITY_DESCRIPTOR descriptor;
+    std::vector<unsigned char> acl, user;
+    if (!OwnUserOnly(&descriptor, &acl, &user))
         return false;
+    SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
+    std::wstring name;
+    DWORD error = ERROR_SUCCESS;
+    for (unsigned tries = 0; tries < PIPE_NAME_TRIES; ++tries) {
+        if (!NewPipeName(&name))
+            return false;
+        if (state.watchPipeName != nullptr)
+            state.watchPipeName(name.c_str(), state.watchContext);
+        worker->pipe.Reset(CreateNamedPipeW(
+            name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, PIPE_BUFFER_BYTES,
+            PIPE_BUFFER_BYTES, 0, &security));
+        error = worker->pipe ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
+            break;
+        std::string narrow(name.begin(), name.end());
+        LogMessage("The version reader's pipe '%s' is held by another process (a possible attack); another name is "
+                   "taken",
+                   narrow.c_str());
+    }
+    if (!worker->pipe) {
+        SetLastError(error);  // the log's own calls may have changed it
+        return false;
+    }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    client->Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+    client->Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
                               SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     return static_cast<bool>(*client);
 }
@@ -284,11 +409,11 @@ DWORD StartWorker(Worker* worker)
 
 // Waits until the transfer that signals `done` completes. A worker that ends,
 // or passes a bound, ends the wait instead.
-Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
+Exchange WaitForTransfer(Worker* worker, const RequestBounds& bounds)
 {
     HANDLE waits[2] = {worker->done.Get(), worker->process.Get()};
     for (;;) {
-        DWORD left = deadline - GetTickCount();
+        DWORD left = bounds.deadline - GetTickCount();
         if (static_cast<LONG>(left) <= 0)
             return EXCHANGE_TOO_SLOW;
         DWORD woke = WaitForMultipleObjects(2, waits, FALSE, left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS);
@@ -296,16 +421,16 @@ Exchange WaitForTransfer(Worker* worker, DWORD deadline, DWORD processorMs)
             return EXCHANGE_ANSWERED;
         if (woke != WAIT_TIMEOUT)
             return EXCHANGE_FAILED;  // the worker ended (or the wait itself failed)
-        if (ProcessorTime100ns(worker->process.Get()) >= static_cast<std::uint64_t>(processorMs) * 10000)
+        if (RequestUsedUpProcessor(bounds.processorAtStart, ProcessorTime(worker->process.Get()), bounds.processorMs))
             return EXCHANGE_FAILED;
     }
 }
 
 // One transfer on the worker's pipe, of at most `bytes` and at least one,
-// finished before `deadline`. A transfer that a bound or the worker's end cut
+// finished within `bounds`. A transfer that a bound or the worker's end cut
 // short is cancelled, and waited for, before its buffer may go.
-Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD* moved, DWORD deadline,
-                      DWORD processorMs)
+Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWORD* moved,
+                      const RequestBounds& bounds)
 {
     // The system clears the event as the transfer starts.
     OVERLAPPED transfer = {};
@@ -314,7 +439,7 @@ Exchange TransferSome(Worker* worker, bool write, void* buffer, DWORD bytes, DWO
                          : ReadFile(worker->pipe.Get(), buffer, bytes, nullptr, &transfer);
     if (!started && GetLastError() != ERROR_IO_PENDING)
         return EXCHANGE_FAILED;
-    Exchange outcome = started ? EXCHANGE_ANSWERED : WaitForTransfer(worker, deadline, processorMs);
+    Exchange outcome = started ? EXCHANGE_ANSWERED : WaitForTransfer(worker, bounds);
     if (outcome != EXCHANGE_ANSWERED)
         CancelIoEx(worker->pipe.Get(), &transfer);
     *moved = 0;
@@ -330,9 +455,9 @@ DWORD AwaitReady(Worker* worker)
 {
     unsigned char word[sizeof READY_WORD] = {};
     DWORD moved = 0;
+    const RequestBounds bounds = BoundsFromNow(worker, WORKER_START_MS, WORKER_START_MS);
     for (DWORD have = 0; have < sizeof word; have += moved) {
-        Exchange outcome = TransferSome(worker, false, word + have, sizeof word - have, &moved,
-                                        GetTickCount() + WORKER_START_MS, WORKER_START_MS);
+        Exchange outcome = TransferSome(worker, false, word + have, sizeof word - have, &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome == EXCHANGE_TOO_SLOW ? ERROR_TIMEOUT : ERROR_PROCESS_ABORTED;
     }
@@ -345,20 +470,23 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
                    std::vector<unsigned char>* block)
 {
     std::vector<unsigned char>& answer = State().answer;
-    const DWORD processorMs = State().bounds.processorMs;
-    const DWORD deadline = GetTickCount() + boundMs;
+    const RequestBounds bounds = BoundsFromNow(worker, boundMs, State().bounds.processorMs);
     std::string request(REQUEST_HEADER_BYTES, '\0');
     try {
         request += asked.path;
+        for (wchar_t unit : asked.widePath)
+            request += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
         answer.resize(ANSWER_HEADER_BYTES + VERSION_BLOCK_MAX_BYTES);
     } catch (...) {
         return EXCHANGE_FAILED;
     }
-    PutLe32(reinterpret_cast<unsigned char*>(&request[0]), static_cast<std::uint32_t>(asked.path.size()));
+    const std::uint32_t pathBytes = static_cast<std::uint32_t>(request.size() - REQUEST_HEADER_BYTES);
+    PutLe32(reinterpret_cast<unsigned char*>(&request[0]),
+            asked.widePath.empty() ? pathBytes : pathBytes | REQUEST_PATH_WIDE);
     PutLe32(reinterpret_cast<unsigned char*>(&request[4]), asked.smallestResource);
     for (DWORD sent = 0, moved = 0; sent < request.size(); sent += moved) {
-        Exchange outcome = TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved,
-                                        deadline, processorMs);
+        Exchange outcome =
+            TransferSome(worker, true, &request[sent], static_cast<DWORD>(request.size() - sent), &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome;
     }
@@ -369,7 +497,7 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
         // that sends more than its header announced is answering nonsense.
         DWORD room = static_cast<DWORD>(have < ANSWER_HEADER_BYTES ? answer.size() : total) - have;
         DWORD moved = 0;
-        Exchange outcome = TransferSome(worker, false, answer.data() + have, room, &moved, deadline, processorMs);
+        Exchange outcome = TransferSome(worker, false, answer.data() + have, room, &moved, bounds);
         if (outcome != EXCHANGE_ANSWERED)
             return outcome;
         have += moved;
@@ -396,15 +524,17 @@ Exchange AskWorker(Worker* worker, const VersionRequest& asked, DWORD boundMs, S
 }  // namespace
 
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
-                            std::vector<unsigned char>* block)
+                            std::vector<unsigned char>* block, const wchar_t* widePath)
 {
     ReaderState& state = State();
     block->clear();
-    DWORD size = 0;  // of the in-process read, where no worker can be had
     VersionRequest request;
     request.smallestResource = smallestResource;
     try {
-        request.path = path;
+        if (widePath != nullptr)
+            request.widePath = widePath;
+        else
+            request.path = path;
     } catch (...) {
         return SYSTEM_READ_FAILED;
     }
@@ -412,32 +542,51 @@ SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32
         LogMessage("File '%s' ended the version reader process before; it is not read again", path);
         return SYSTEM_READ_CRASHED;
     }
-    if (state.unavailable)
-        return AskSystem(request, block, &size);
+    // A file is never read in TaskRoll's own process: what makes the system's
+    // reader crash or hang would end or stall the run.
+    if (state.budgetSpent)
+        return SYSTEM_READ_REFUSED;
+    if (state.unavailable) {
+        LogMessage("File '%s' is not read: no version reader process can be started", path);
+        return SYSTEM_READ_REFUSED;
+    }
 
     SystemRead read = SYSTEM_READ_NONE;
     Exchange outcome = EXCHANGE_FAILED;
     const DWORD bounds[2] = {state.bounds.firstMs, state.bounds.retryMs};
     for (DWORD boundMs : bounds) {
+        const DWORD tryMs = TryBoundMs(state.budget, boundMs);
+        if (tryMs == 0) {
+            state.budgetSpent = true;
+            LogMessage("The version reader process ran out of time %u times (%lu ms in all); the files not yet read "
+                       "get the default description without being read",
+                       state.budget.timedOutTries, static_cast<unsigned long>(state.budget.timedOutMs));
+            return SYSTEM_READ_REFUSED;
+        }
         if (!state.worker.process) {
             DWORD error = StartWorker(&state.worker);
+            const DWORD started = GetTickCount();
             if (error == 0)
                 error = AwaitReady(&state.worker);
             if (error != 0) {
                 StopWorker(&state.worker);
-                state.unavailable = true;
-                LogMessage("The version reader process cannot be started (error %lu); version resources are read by "
-                           "TaskRoll itself",
-                           static_cast<unsigned long>(error));
-                return AskSystem(request, block, &size);
+                ++state.budget.startFailures;
+                if (error == ERROR_TIMEOUT)
+                    CountTimedOutTry(&state.budget, GetTickCount() - started);
+                state.unavailable = !MayStartWorker(state.budget);
+                LogMessage("The version reader process cannot be started (error %lu); file '%s' is not read",
+                           static_cast<unsigned long>(error), path);
+                return SYSTEM_READ_REFUSED;
             }
         }
-        outcome = AskWorker(&state.worker, request, boundMs, &read, block);
+        const DWORD asked = GetTickCount();
+        outcome = AskWorker(&state.worker, request, tryMs, &read, block);
         if (outcome == EXCHANGE_ANSWERED)
             return read;
         StopWorker(&state.worker);
         if (outcome == EXCHANGE_FAILED)
             break;
+        CountTimedOutTry(&state.budget, GetTickCount() - asked);
     }
     block->clear();
     try {
@@ -486,7 +635,7 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
             return false;
         have += count;
         if (total == REQUEST_HEADER_BYTES && have >= REQUEST_HEADER_BYTES) {
-            std::uint32_t length = Le32(bytes.data());
+            std::uint32_t length = Le32(bytes.data()) & ~REQUEST_PATH_WIDE;
             if (length == 0 || length > REQUEST_PATH_MAX_BYTES)
                 return false;
             request->smallestResource = Le32(bytes.data() + 4);
@@ -496,6 +645,16 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
     if (have != total)
         return false;  // more than one request at once: no TaskRoll sends that
     request->path.assign(reinterpret_cast<const char*>(bytes.data()) + REQUEST_HEADER_BYTES, total - REQUEST_HEADER_BYTES);
+    request->widePath.clear();
+    if ((Le32(bytes.data()) & REQUEST_PATH_WIDE) != 0) {
+        if (request->path.size() % 2 != 0)
+            return false;
+        for (std::size_t at = 0; at < request->path.size(); at += 2)
+            request->widePath += static_cast<wchar_t>(static_cast<unsigned char>(request->path[at]) |
+                                                      static_cast<unsigned char>(request->path[at + 1]) << 8);
+        request->path.clear();
+        return request->widePath.find(L'\0') == std::wstring::npos;
+    }
     return request->path.find('\0') == std::string::npos;
 }
 
@@ -556,6 +715,8 @@ void UseVersionReader(const wchar_t* program, const VersionReaderBounds* bounds)
     ReaderState& state = State();
     StopWorker(&state.worker);
     state.unavailable = false;
+    state.budgetSpent = false;
+    state.budget = ReaderBudget();
     state.program = program != nullptr ? program : L"";
     if (bounds != nullptr)
         state.bounds = *bounds;
@@ -571,4 +732,10 @@ void StopVersionReader()
     ReaderState& state = State();
     StopWorker(&state.worker);
     state.failed = KnownFiles<bool>(FAILED_FILES_MAX);
+}
+
+void WatchVersionReaderPipeNames(PipeNameWatch watch, void* context)
+{
+    State().watchPipeName = watch;
+    State().watchContext = context;
 }

@@ -26,17 +26,19 @@ enum SystemRead {
     SYSTEM_READ_TOO_LARGE,  // the system asked for more than VERSION_BLOCK_MAX_BYTES
     SYSTEM_READ_DONE,       // `block` holds what the system wrote
     SYSTEM_READ_CRASHED,    // the worker ended or took too long on this file, now or earlier in the run
+    SYSTEM_READ_REFUSED,    // no worker could be asked (none starts, or the run's time budget is spent)
 };
 
 // Has the system read the version resource of the file at `path` (which must
 // stay the checked file while this runs: see versioninfo.cpp) into `block`,
-// in the worker, started at the first call of a run. Where no worker can be
-// started, the system is asked in this process, as before there were workers
-// (logged once).
+// in the worker, started at the first call of a run. The system is never
+// asked in this process: a file that no worker can read is not read (logged).
 // `smallestResource` is the size of the smallest version resource that the
 // check found (0: unknown), which tells when one read of the system is enough.
+// `widePath`, where given, is the path the system is given, one the code page
+// cannot hold; `path` then only names the file in the log.
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
-                            std::vector<unsigned char>* block);
+                            std::vector<unsigned char>* block, const wchar_t* widePath = nullptr);
 
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.

@@ -175,8 +175,10 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name, const std::wstr
     return line + L"\n";
 }
 
-int ListBrowsers(HKEY hive, const std::wstring& under)
+int ListBrowsers(HKEY hive, const std::wstring& under, const std::wstring& heading)
 {
+    if (!heading.empty())
+        WriteLine(heading + L"\n");
     // All names are read, and the list key closed, before the first line is
     // written: a slow reader of the output cannot stretch the read of the
     // names, and the key is held no longer than that read.

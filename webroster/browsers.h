@@ -1,6 +1,8 @@
 #pragma once
 // The browser listing: the browsers registered under
 // SOFTWARE\Clients\StartMenuInternet of a hive, one line each on standard output.
+#include "userhives.h"
+
 #include <windows.h>
 
 #include <string>
@@ -8,8 +10,9 @@
 
 // Writes one line per browser registered in `hive` (under its subkey `under`,
 // e.g. a user's SID and a backslash below HKEY_USERS), or one error line when
-// the hive has no list of browsers. Always 0.
-int ListBrowsers(HKEY hive, const std::wstring& under = L"");
+// the hive has no list of browsers, after the line `heading` where it is not
+// empty. Always 0.
+int ListBrowsers(HKEY hive, const std::wstring& under = L"", const std::wstring& heading = L"");
 
 // The names of the subkeys of `key`, in the registry's enumeration order, as
 // one snapshot by the core's rule (snapshot.h): read until two readings agree.
@@ -26,7 +29,6 @@ std::wstring GetBrowserLine(HKEY hive, const std::wstring& name, const std::wstr
 // token cannot be read.
 std::wstring GetOwnSid();
 
-// The subkeys of HKEY_USERS whose browsers this run lists after its own hive,
-// each followed by a backslash: the hives of the signed-in users when it runs
-// as a service account (core/userhives.h), none otherwise.
-std::vector<std::wstring> GetSignedInUserHives();
+// The hives this run lists, in order, with the lines that name them
+// (core/userhives.h): run as LocalSystem also the signed-in users' hives.
+std::vector<HiveListing> GetHiveListings();

@@ -1,6 +1,6 @@
 // Webroster: lists the browsers registered for the local machine, then for the
-// current user (run as a service account, then for each signed-in user), one
-// line each on standard output in UTF-16.
+// current user (run as LocalSystem, then for each signed-in user, each hive
+// named), one line each on standard output in UTF-16.
 #include "browsers.h"
 
 #include <fcntl.h>
@@ -18,22 +18,25 @@ int main()
     // key is closed by its owner on the way out, and the next hive is listed.
     // Uncaught, the exception would end the run with the runtime's message on
     // standard error and a code other than 0.
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        try {
-            ListBrowsers(hive);
-        } catch (...) {
-        }
-    }
-    // Run as a service account, the own hive above holds no browser; the
-    // signed-in users' hives follow, each as the current user's would be.
-    std::vector<std::wstring> userHives;
+    // Run as LocalSystem, the own hive holds no browser; the signed-in users'
+    // hives follow, each as the current user's would be, and every hive's
+    // lines come after a line that names it, so that a user's browser cannot
+    // pass for the machine's. An interactive run writes no such line.
+    std::vector<HiveListing> hives;
     try {
-        userHives = GetSignedInUserHives();
+        hives = GetHiveListings();
     } catch (...) {
+        hives = {HiveListing(), HiveListing()};
+        hives[1].root = HIVE_CURRENT_USER;
     }
-    for (const std::wstring& sid : userHives) {
+    for (const HiveListing& hive : hives) {
         try {
-            ListBrowsers(HKEY_USERS, sid);
+            const HKEY root = hive.root == HIVE_MACHINE        ? HKEY_LOCAL_MACHINE
+                              : hive.root == HIVE_CURRENT_USER ? HKEY_CURRENT_USER
+                                                               : HKEY_USERS;
+            const std::wstring sid(hive.sid.begin(), hive.sid.end());
+            const std::wstring heading(hive.heading.begin(), hive.heading.end());
+            ListBrowsers(root, sid.empty() ? sid : sid + L"\\", heading);
         } catch (...) {
         }
     }

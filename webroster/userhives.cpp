@@ -25,7 +25,7 @@ std::wstring GetOwnSid()
     return text;
 }
 
-std::vector<std::wstring> GetSignedInUserHives()
+std::vector<HiveListing> GetHiveListings()
 {
     // Only loaded hives are seen here: HKEY_USERS holds the hive of each user
     // signed in (and of each program running as that user). A user's hive is
@@ -33,16 +33,13 @@ std::vector<std::wstring> GetSignedInUserHives()
     // could give that user a temporary profile at the next sign-in. The names
     // are read by the same snapshot rule as a list of browsers, so a user
     // signing in or out meanwhile makes no one else missing or listed twice.
-    std::vector<std::wstring> hives;
     std::u16string own;
     for (wchar_t unit : GetOwnSid())
         own += static_cast<char16_t>(unit);
-    if (!IsServiceAccountSid(own))
-        return hives;
     std::vector<std::u16string> names;
-    for (const std::wstring& name : GetSubKeyNames(HKEY_USERS))
-        names.emplace_back(name.begin(), name.end());
-    for (const std::u16string& hive : SelectUserHives(own, names))
-        hives.emplace_back(std::wstring(hive.begin(), hive.end()) + L"\\");
-    return hives;
+    if (ListsUserHives(own)) {
+        for (const std::wstring& name : GetSubKeyNames(HKEY_USERS))
+            names.emplace_back(name.begin(), name.end());
+    }
+    return PlanHiveListings(own, names);
 }

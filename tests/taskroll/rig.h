@@ -4,6 +4,7 @@
 // executable, lands there too) and a readable form of the debug log.
 #include "testkit.h"
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -120,6 +121,26 @@ inline std::vector<std::string> Lines(const std::string& bytes)
     if (start < bytes.size())
         lines.push_back(bytes.substr(start));
     return lines;
+}
+
+// The names in a directory, sorted: what a run left there.
+inline std::vector<std::wstring> Names(const std::wstring& dir)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    handles::FindHandle search(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.Get(), &entry))
+        names.push_back(entry.cFileName);
+    std::sort(names.begin(), names.end());
+    return std::vector<std::wstring>(names.begin() + 2, names.end());  // after "." and ".."
+}
+
+// The size of a run's new file in `dir`; -1 while there is none.
+inline long long NewFileSize(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW entry;
+    handles::FindHandle search(FindFirstFileW((dir + L"\\processes.dat.*.new").c_str(), &entry));
+    return search ? static_cast<long long>(entry.nFileSizeLow) : -1;
 }
 
 }  // namespace rig

@@ -80,7 +80,12 @@ TEST(CommandLine, OptionValues)
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(testkit::NarrowAnsi(c.arguments));
         rig::Rig rig;
-        testkit::RunResult run = rig.Run(c.arguments);
+        testkit::RunResult run = testkit::RunTool(rig.exe, c.arguments, rig.dir.Path());
+        EXPECT_EQ(run.exitCode, 0u);
+        // No such list: the run says so, and lists the running processes.
+        EXPECT_BYTES(c.inputPath.empty() ? "" : "TaskRoll: the input file cannot be read; the running processes are "
+                                                "listed instead: " + c.inputPath + "\r\n",
+                     run.err);
         std::string listing = rig.Read(L"processes.dat");
         std::string d = c.delimiter;
         EXPECT_NE(("\n" + listing).find("\n" + waiterPath + d + d + "unknown_description$\r\n"), std::string::npos)
@@ -244,50 +249,93 @@ TEST(CommandLine, StandardOutputKeepsTheLastRecordWritten)
     }
 }
 
+// A current directory and a program directory named outside the ANSI code page
+// get their listing and log, and a message names such a path by its short form.
+TEST(CommandLine, FoldersOutsideTheCodePage)
+{
+    rig::Rig rig;
+    const std::wstring dir = rig.dir / L"\u0418\u043d\u0441\u0442\u0440\u0443\u043c\u0435\u043d\u0442\u044b";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    ASSERT_TRUE(testkit::CopyTo(rig.exe, dir + L"\\TaskRoll.exe"));
+    const std::string waiter = testkit::NarrowAnsi(testkit::Sibling(L"waiter.exe"));
+    testkit::WriteBytes(dir + L"\\list.txt", waiter + "\r\n");
+    testkit::RunResult run = testkit::RunTool(dir + L"\\TaskRoll.exe", L"/debuglog /file:list.txt", dir);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_BYTES("", run.err);
+    EXPECT_BYTES(waiter + "\t\tunknown_description$\r\n", testkit::ReadBytes(dir + L"\\processes.dat"));
+    EXPECT_TRUE(EndsWith(rig::Normalized(testkit::ReadBytes(dir + L"\\taskroll.log")), TERMINATED));
+    wchar_t shortDir[MAX_PATH] = {};
+    GetShortPathNameW(dir.c_str(), shortDir, MAX_PATH);
+    const std::string shown = testkit::NarrowAnsi(shortDir);
+    if (shown.empty() || shown.find('?') != std::string::npos)
+        GTEST_SKIP() << "this volume keeps no short names";
+    ASSERT_TRUE(CreateHardLinkW((dir + L"\\other").c_str(), (dir + L"\\processes.dat").c_str(), nullptr));
+    run = testkit::RunTool(dir + L"\\TaskRoll.exe", L"/file:list.txt", dir);
+    EXPECT_EQ(run.exitCode, 3u);
+    EXPECT_BYTES("TaskRoll: the output file has other hard links and is not written: " + shown + "\\processes.dat\r\n",
+                 run.err);
+}
+
 // Runs that cannot produce their listing end with a code of their own and one
 // line on standard error that names the cause and the path; standard output
-// stays empty. The full disk is a Unix link to /dev/full that the test build
-// lays down: Wine writes through it and is refused for want of space. Windows
-// has no such file and skips those cases. A process enumeration that fails
-// cannot be had on either.
+// stays empty and processes.dat as it was. The small volume is a 16 KiB tmpfs
+// that scripts/test.sh mounts beside the test programs as root (elsewhere a
+// skip): the new file does not fit there, with a filler not even one record.
+// A failing process enumeration cannot be had, nor (Wine has no oplocks) a
+// replace held back past its deadline.
 TEST(CommandLine, FailedRunsSayWhy)
 {
-    const std::wstring fullDisk = testkit::Sibling(L"diskfull");
+    const std::wstring smallVolume = testkit::Sibling(L"smallvolume");
     const struct {
         const char* what;
-        int names;  // listed files: one record fits the stream's buffer, many do not
+        int names;  // listed files: one record fits the stream's buffer, many do not; < 0: with a filler
         DWORD code;
         const char* cause;
-        const char* failure;  // the log line
+        const char* failure;  // the start of the log line
     } cases[] = {
         {"output path is a directory", 1, 3, "cannot open the output file",
          "Failed to open output process list file: nError 13"},
         // Written, it would change the other file: a planted link to a system file.
         {"output is a hard link", 1, 3, "the output file has other hard links and is not written",
          "Output process list file has other hard links; it is not written"},
-        {"disk full at the close", 1, 4, "cannot write the output file",
+        // A reader that does not share it for deletion keeps the file it reads.
+        {"output held by a reader", 1, 6, "cannot replace the output file; it is left as it was",
+         "Failed to replace the output process list file (error "},
+        {"small volume at the close", -1, 4, "cannot write the output file",
          "Failed to write output process list file: nError 28"},
-        {"disk full while listing", 300, 4, "cannot write the output file",
-         "Failed to write output process list file: nError 28"},
+        // A short write fills the volume; Wine's runtime sets no ENOSPC for it.
+        {"small volume while listing", 300, 4, "cannot write the output file",
+         "Failed to write output process list file: nError "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         rig::Rig rig;
         std::wstring workDir = rig.dir.Path();
         const bool hardLink = std::string(c.what) == "output is a hard link";
+        handles::FileHandle reader;  // closed after the checks
+        ULARGE_INTEGER volumeSize = {};
         if (hardLink) {
             testkit::WriteBytes(rig.dir / L"other", SENTINEL);
             ASSERT_TRUE(CreateHardLinkW((rig.dir / L"processes.dat").c_str(), (rig.dir / L"other").c_str(), nullptr));
         } else if (c.code == 3) {
             ASSERT_TRUE(CreateDirectoryW((rig.dir / L"processes.dat").c_str(), nullptr));
-        } else if (testkit::FileExists(fullDisk + L"\\processes.dat")) {
-            workDir = fullDisk;
+        } else if (c.code == 6) {
+            testkit::WriteBytes(rig.dir / L"processes.dat", SENTINEL);
+            reader.Reset(CreateFileW((rig.dir / L"processes.dat").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(reader);
+        } else if (GetDiskFreeSpaceExW(smallVolume.c_str(), nullptr, &volumeSize, nullptr) &&
+                   volumeSize.QuadPart < 64 * 1024) {
+            workDir = smallVolume;
+            testkit::WriteBytes(smallVolume + L"\\processes.dat", SENTINEL);
+            if (c.names < 0)
+                testkit::WriteBytes(smallVolume + L"\\filler", std::string(12 * 1024, 'f'));
         } else {
-            // The full-disk rows come last: the rows before them have been checked.
-            GTEST_SKIP() << "no full disk to write to (only a Wine test build lays one)";
+            // The small-volume rows come last: the rows before them have been checked.
+            GTEST_SKIP() << "no small volume for the output (scripts/test.sh mounts one when it runs as root)";
         }
         std::string list;
-        for (int i = 0; i < c.names; ++i)
+        for (int i = 0; i < std::abs(c.names); ++i)
             list += testkit::NarrowAnsi(rig.exe) + "\r\n";
         testkit::WriteBytes(rig.dir / L"list.txt", list);
         testkit::RunResult run = rig.Run(L"/debuglog /file:" + (rig.dir / L"list.txt"), workDir, c.code);
@@ -295,8 +343,18 @@ TEST(CommandLine, FailedRunsSayWhy)
         EXPECT_BYTES("TaskRoll: " + std::string(c.cause) + ": " + testkit::NarrowAnsi(workDir) + "\\processes.dat\r\n",
                      run.err);
         EXPECT_BYTES(hardLink ? SENTINEL : "", rig.Read(L"other"));
+        if (c.code != 3) {
+            EXPECT_BYTES(SENTINEL, testkit::ReadBytes(workDir + L"\\processes.dat"));
+            EXPECT_EQ(rig::NewFileSize(workDir), -1);
+        }
+        if (workDir == smallVolume) {
+            DeleteFileW((smallVolume + L"\\processes.dat").c_str());
+            DeleteFileW((smallVolume + L"\\filler").c_str());
+        }
         std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
-        EXPECT_TRUE(rig::InOrder(log, {c.failure, "TaskRoll Terminated"}));
-        EXPECT_EQ(log.find("Failed to", log.find(c.failure) + 1), std::string::npos) << testkit::Escape(log);
+        std::size_t at = log.find("\nT: " + std::string(c.failure));
+        ASSERT_NE(at, std::string::npos) << testkit::Escape(log);
+        EXPECT_TRUE(rig::InOrder(log.substr(at + 1), {"TaskRoll Terminated"}));
+        EXPECT_EQ(log.find("Failed to", at + 5), std::string::npos) << testkit::Escape(log);
     }
 }

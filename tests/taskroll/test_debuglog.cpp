@@ -4,6 +4,7 @@
 #include "internal.h"
 #include "debuglog.h"
 
+#include <cctype>
 #include <cstring>
 
 using rig::BANNER;
@@ -24,24 +25,43 @@ TEST(DebugLog, RunsAppend)
                  rig::Normalized(rig.Read(L"taskroll.log")));
 }
 
-// The log stays as it was when the run has no "/debuglog", and when another
-// process holds it open for writing; the run lists as usual either way.
+// The log stays as it was without "/debuglog", when another process holds it
+// without sharing it for writing, and when it has another hard link (planted
+// beside the program); the run lists as usual, and a log not written is told
+// in one line on standard error. A planted symbolic link is refused likewise
+// (tests/core/test_outputfile.cpp): Wine shows a link as the file it names.
 TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
 {
-    for (const wchar_t* arguments : {L"", L"/debuglog"}) {
-        SCOPED_TRACE(testkit::NarrowAnsi(arguments));
+    enum Setup { NO_OPTION, HELD, HARD_LINK };
+    for (Setup setup : {NO_OPTION, HELD, HARD_LINK}) {
+        SCOPED_TRACE(setup);
         rig::Rig rig;
         const std::wstring log = rig.dir / L"taskroll.log";
-        testkit::WriteBytes(log, EARLIER);
+        testkit::WriteBytes(setup == HARD_LINK ? rig.dir / L"other" : log, EARLIER);
+        if (setup == HARD_LINK) {
+            ASSERT_TRUE(CreateHardLinkW(log.c_str(), (rig.dir / L"other").c_str(), nullptr));
+        }
         HANDLE holder = INVALID_HANDLE_VALUE;
-        if (std::wstring(arguments) == L"/debuglog")
-            holder = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        if (setup == HELD)
+            holder = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        testkit::RunResult run = rig.Run(arguments);
+        testkit::RunResult run = testkit::RunTool(rig.exe, setup == NO_OPTION ? L"" : L"/debuglog", rig.dir.Path());
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
+        EXPECT_EQ(run.exitCode, 0u);
         EXPECT_BYTES(EARLIER, rig.Read(L"taskroll.log"));
         EXPECT_NE(rig.Read(L"processes.dat").find("$\r\n"), std::string::npos);
+        std::string logPath = testkit::NarrowAnsi(log);
+        for (char& c : logPath)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string told = "TaskRoll: cannot open the debug log: " + logPath + ": ";
+        if (setup == NO_OPTION) {
+            EXPECT_BYTES("", run.err);
+        } else if (setup == HARD_LINK) {
+            EXPECT_BYTES(told + "it has other hard links and is not written\r\n", run.err);
+        } else {
+            EXPECT_TRUE(run.err.find(told) == 0 && rig::Lines(run.err).size() == 1) << testkit::Escape(run.err);
+        }
     }
 }
 
@@ -49,7 +69,8 @@ TEST(DebugLog, UntouchedWithoutOptionOrWhenHeld)
 TEST(DebugLog, ArgumentsAreNotFormats)
 {
     rig::Rig rig;
-    rig.Run(L"/debuglog /file:%s%d%n");
+    EXPECT_BYTES("TaskRoll: the input file cannot be read; the running processes are listed instead: %s%d%n\r\n",
+                 testkit::RunTool(rig.exe, L"/debuglog /file:%s%d%n", rig.dir.Path()).err);
     EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                {"Delimeter is set to 'TAB'", "Extracting process names from file: %s%d%n",
                                 "TaskRoll Terminated"}));

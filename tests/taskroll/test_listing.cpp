@@ -234,8 +234,9 @@ TEST(Listing, PathOutsideTheCodePageTakesItsShortForm)
         GTEST_SKIP() << "this volume keeps no short names";
     // A process started by that short path: its long form must not be taken
     // through the code page, which has no letters for it.
-    char chosen[PATH_BUFFER_SIZE] = {};
-    GetAnsiModulePath(shortPath, chosen);
+    std::string chosen;
+    wchar_t longPath[PATH_BUFFER_SIZE] = {};
+    GetAnsiModulePath(shortPath, &chosen, longPath);
     EXPECT_BYTES(path, chosen);
     {
         testkit::FixtureProcess running(fixture);
@@ -287,12 +288,77 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
             lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
         EXPECT_TRUE(rig::InOrder(log, lines));
     }
-    // Nor is a device read as the list itself; the run lists the processes instead.
+    // Nor is a device read as the list itself; the run lists the processes instead, and says so.
     if (_access("COM1", 0) == 0) {
-        rig.Run(L"/debuglog /file:COM1");
+        EXPECT_BYTES("TaskRoll: the input file cannot be read; the running processes are listed instead: COM1\r\n",
+                     testkit::RunTool(rig.exe, L"/debuglog /file:COM1", rig.dir.Path()).err);
         EXPECT_TRUE(rig::InOrder(rig::Normalized(rig.Read(L"taskroll.log")),
                                  {"COM1: the input process list file is not a file on disk (a device or a pipe); it "
                                   "is not read",
                                   "TaskRoll Terminated"}));
     }
+}
+
+namespace {
+
+// TaskRoll started in the rig's directory, its output going to files elsewhere.
+struct StartedRun {
+    testkit::TempDir streams;
+    handles::ProcessHandle process;
+    StartedRun(const rig::Rig& rig, const wchar_t* arguments)
+    {
+        childkit::StartWithFiles(rig.exe, arguments, rig.dir.Path().c_str(), streams / L"out", streams / L"err", &process);
+    }
+};
+
+}  // namespace
+
+// A run killed while it writes leaves processes.dat byte for byte as it was.
+// Then two runs at once: the long one removes what the killed one left, the
+// short one may not remove the long one's new file. processes.dat ends as the
+// last run's whole output with the old one's attributes (Wine keeps no security
+// descriptor to show), no other file is left, the log holds both runs' lines.
+TEST(Listing, KilledAndOverlappingRunsLeaveOneWholeOutput)
+{
+    rig::Rig rig;
+    const std::wstring output = rig.dir / L"processes.dat";
+    const std::string before = "C:\\earlier.exe\t\tEarlier$\r\n", waiter = testkit::NarrowAnsi(rig.dir / L"waiter.exe");
+    testkit::WriteBytes(output, before);
+    ASSERT_TRUE(SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"waiter.exe"), rig.dir / L"waiter.exe"));
+    std::string list, listing;
+    for (int i = 0; i < 300; ++i) {
+        list += waiter + "\r\n";
+        listing += waiter + "\t\tunknown_description$\r\n";
+    }
+    testkit::WriteBytes(rig.dir / L"list.txt", list);
+    testkit::WriteBytes(rig.dir / L"short.txt", testkit::NarrowAnsi(rig.exe) + "\r\n");
+    DWORD killedCode = 0, longCode = 1, shortCode = 1;
+    {
+        StartedRun run(rig, L"/debuglog /file:list.txt");
+        childkit::AwaitChild(run.process.Get(), 60000, &killedCode, [&] {
+            if (rig::NewFileSize(rig.dir.Path()) > 0)
+                TerminateProcess(run.process.Get(), 77);
+        });
+    }
+    ASSERT_EQ(killedCode, 77u) << "the run ended before it had written a part of its records";
+    EXPECT_BYTES(before, rig.Read(L"processes.dat"));
+    EXPECT_GE(rig::NewFileSize(rig.dir.Path()), 0);
+    {
+        StartedRun longRun(rig, L"/debuglog /file:list.txt");
+        for (int i = 0; i < 2000 && (rig.Read(L"taskroll.log").find("Removed ") == std::string::npos ||
+                                     rig::NewFileSize(rig.dir.Path()) < 0); ++i)
+            Sleep(5);
+        StartedRun shortRun(rig, L"/debuglog /file:short.txt");
+        childkit::AwaitChild(shortRun.process.Get(), 60000, &shortCode);
+        childkit::AwaitChild(longRun.process.Get(), 60000, &longCode);
+    }
+    EXPECT_EQ(longCode, 0u);
+    EXPECT_EQ(shortCode, 0u);
+    EXPECT_BYTES(listing, rig.Read(L"processes.dat"));
+    EXPECT_EQ(rig::Names(rig.dir.Path()), (std::vector<std::wstring>{L"TaskRoll.exe", L"list.txt", L"processes.dat",
+                                                                      L"short.txt", L"taskroll.log", L"waiter.exe"}));
+    EXPECT_EQ(GetFileAttributesW(output.c_str()) & FILE_ATTRIBUTE_HIDDEN, DWORD(FILE_ATTRIBUTE_HIDDEN));
+    const std::vector<std::string> lines = rig::Lines(rig::Normalized(rig.Read(L"taskroll.log")));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "T: TaskRoll Terminated"), 2);
 }

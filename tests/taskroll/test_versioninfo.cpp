@@ -109,8 +109,8 @@ TEST(VersionInfo, NoResource)
 }
 
 // What a failing worker costs: the file it failed on is damaged and is not
-// tried again in the run, the next file gets a new worker, and TaskRoll
-// without any worker reads as it did before there were workers. The stand-in
+// tried again in the run, the next file gets a new worker; without one (3
+// starts tried) or past 8 time-outs files are not read. The stand-in
 // worker fails by the file's name; its "swap" file tries to put another
 // folder in place of the checked file's folder before the system reads it.
 TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
@@ -158,17 +158,63 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     // to rename a directory held open without delete sharing).
     EXPECT_FALSE(testkit::FileExists(dir / L"swap.exe.d.old"));
 
-    const std::string path = testkit::NarrowAnsi(dir / L"fresh.exe");
-    testkit::WriteBytes(testkit::WidenAnsi(path), order1);
+    const char* const noStart = "The version reader process cannot be started (error 3); file '%s' is not read";
+    const char* const stalled = "The version reader process took longer than 600 ms on file '%s'";
+    const struct {
+        const wchar_t* name;
+        const char* line;  // %s: the file's path; null: no line of the reader
+    } after[] = {{L"a.exe", noStart}, {L"b.exe", noStart}, {L"c.exe", noStart},
+                 {L"d.exe", "File '%s' is not read: no version reader process can be started"},
+                 {L"stall1.exe", stalled}, {L"stall2.exe", stalled}, {L"stall3.exe", stalled},
+                 {L"stall4.exe", stalled}, {L"e.exe", "The version reader process ran out of time 8 times"},
+                 {L"f.exe", nullptr}};
     UseVersionReader(L"C:\\no-such-folder\\no-such-reader.exe", nullptr);
-    VersionResource resource;
-    ReadVersionResource(path.c_str(), &resource);
-    char description[PATH_BUFFER_SIZE];
-    GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
-    EXPECT_BYTES("Deutsch", description);
-    EXPECT_NE(NewLogLines().find("The version reader process cannot be started (error 3)"), std::string::npos);
+    for (std::size_t i = 0; i < std::size(after); ++i) {
+        if (i == 4)
+            UseVersionReader(testkit::Sibling(L"fx_faultyreader.exe").c_str(), nullptr);
+        const std::string path = testkit::NarrowAnsi(dir / after[i].name);
+        testkit::WriteBytes(testkit::WidenAnsi(path), order1);
+        VersionResource resource;
+        ReadVersionResource(path.c_str(), &resource);
+        char description[PATH_BUFFER_SIZE];
+        GetVersionInfo("FileDescription", description, path.c_str(), resource, "unknown_description");
+        EXPECT_BYTES("unknown_description", description);
+        std::string line = after[i].line != nullptr ? after[i].line : "version reader";
+        if (line.find("%s") != std::string::npos)
+            line.replace(line.find("%s"), 2, path);
+        EXPECT_EQ(NewLogLines().find(line) != std::string::npos, after[i].line != nullptr) << line;
+    }
     StopVersionReader();
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
+}
+
+// A pipe name that someone holds first is replaced by another, logged, and a worker still reads the file.
+// (Wine enforces neither the pipe's access list nor its refusal of remote clients: those are not shown.)
+TEST(VersionInfo, ATakenPipeNameIsReplaced)
+{
+    static std::vector<std::wstring> seen;
+    static handles::FileHandle taken;  // the first name, held as another process would hold it
+    seen.clear();
+    WatchVersionReaderPipeNames([](const wchar_t* name, void*) {
+        seen.push_back(name);
+        if (seen.size() == 1)
+            taken.Reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+    }, nullptr);
+    StopVersionReader();
+    testkit::TempDir dir;
+    const std::string path = testkit::NarrowAnsi(dir / L"piped.exe");
+    testkit::WriteBytes(dir / L"piped.exe", testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe")));
+    NewLogLines();
+    VersionResource resource;
+    ReadVersionResource(path.c_str(), &resource);
+    WatchVersionReaderPipeNames(nullptr, nullptr);
+    EXPECT_EQ(resource.state, VERSION_READ);
+    ASSERT_TRUE(taken && seen.size() == 2);
+    const std::wregex random(L"\\\\\\\\\\.\\\\pipe\\\\taskroll-versionreader-[0-9a-f]{32}");
+    EXPECT_TRUE(std::regex_match(seen[0], random) && std::regex_match(seen[1], random) && seen[0] != seen[1]);
+    EXPECT_NE(NewLogLines().find("The version reader's pipe '" + testkit::NarrowAnsi(seen[0]) +
+                                 "' is held by another process (a possible attack); another name is taken"),
+              std::string::npos);
 }
 
 // A language-neutral module (it has a resource configuration) is checked
@@ -241,6 +287,26 @@ TEST(VersionInfo, AFileIsReadOncePerRun)
     for (std::size_t at = log.find("it is used again"); at != std::string::npos; at = log.find("it is used again", at + 1))
         ++reused;
     EXPECT_EQ(reused, std::size(names) - 1) << log;
+}
+
+// A version.dll beside TaskRoll.exe never runs, in TaskRoll or its worker. Wine prefers its own unless its
+// setting for the program says otherwise, as Windows does: that setting is why this runs only in the test prefix.
+TEST(VersionInfo, APlantedVersionDllNeverRuns)
+{
+    SKIP_UNLESS_PRIVATE_TEST_PREFIX();
+    const std::wstring app = L"Software\\Wine\\AppDefaults\\TaskRoll.exe";
+    const std::wstring overrides = app + L"\\DllOverrides";
+    const std::string native = testkit::Utf16Bytes(L"native,builtin") + std::string(2, '\0');
+    ASSERT_EQ(childkit::PutKey(HKEY_CURRENT_USER, overrides, KEY_WOW64_64KEY, L"version", REG_SZ, &native), 0);
+    rig::Rig rig;
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_planted.dll"), rig.dir / L"version.dll"));
+    testkit::WriteBytes(rig.dir / L"list.txt", testkit::NarrowAnsi(testkit::Sibling(L"fx_order1.exe")) + "\r\n");
+    rig.Run(L"/file:list.txt");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), L"version");
+    childkit::RemoveKeyIfEmpty(HKEY_CURRENT_USER, overrides, KEY_WOW64_64KEY, true);
+    childkit::RemoveKeyIfEmpty(HKEY_CURRENT_USER, app, KEY_WOW64_64KEY, true);
+    EXPECT_FALSE(testkit::FileExists(rig.dir / L"planted.ran"));
+    EXPECT_NE(rig.Read(L"processes.dat").find("\t\tDeutsch$\r\n"), std::string::npos);
 }
 
 // The system's own programs and libraries, in both of its directories, all

@@ -289,15 +289,17 @@ TEST_F(WebrosterTest, BrowserRemovedAfterItsNameWasReadStillGetsALine)
     EXPECT_EQ(GetBrowserLine(HKEY_LOCAL_MACHINE, kept), kept + L"|Kept Browser|\"C:\\kept.exe\"\n");
 }
 
-// A run as a service account lists each signed-in user's hive through HKEY_USERS\<SID>. Wine cannot run a
-// program as SYSTEM or a service account (every program runs as its one user), so no run of Webroster.exe here
-// lists another hive: shown is that an interactive run lists none, and that the listing through
-// HKEY_USERS\<SID> of Wine's own user hive gives the lines of HKEY_CURRENT_USER, byte for byte.
+// A run as LocalSystem lists each signed-in user's hive through HKEY_USERS\<SID>, each hive after a line that
+// names it (core/userhives.h has the table of accounts). Wine cannot run a program as SYSTEM or a service account
+// (every program runs as its one user), so no run of Webroster.exe here lists another hive or names one: shown is
+// that an interactive run plans its two hives without a name line (the other tests show its output byte for byte),
+// and that the listing through HKEY_USERS\<SID> of Wine's own user hive gives the lines of HKEY_CURRENT_USER.
 TEST_F(WebrosterTest, ListsAUserHiveThroughItsSid)
 {
     const std::wstring sid = GetOwnSid(), name = OURS + L"UserHive";
     ASSERT_EQ(sid.find(L"S-1-5-21-"), 0u) << testkit::NarrowAnsi(sid);
-    EXPECT_TRUE(GetSignedInUserHives().empty());
+    const std::vector<HiveListing> interactive = {{HIVE_MACHINE, u"", u""}, {HIVE_CURRENT_USER, u"", u""}};
+    EXPECT_EQ(GetHiveListings(), interactive);
     AddBrowser(HKEY_CURRENT_USER, name, L"User Browser", L"C:\\u.exe");
     HKEY list = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + LIST_PATH).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &list),
