@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need and is not there yet: CMake, make,
 # the mingw-w64 cross compilers (posix thread model), GoogleTest's source, Wine
-# with its 32-bit part, and clang with its fuzzing and sanitizer runtime. Quick
-# when everything is already installed.
+# with its 32-bit part, clang with its fuzzing and sanitizer runtime, and, for
+# signing a release, openssl and osslsigncode 2.9 or later (from the release's
+# backports where the release itself has an older one). Quick when everything
+# is already installed.
 #
 # Written for a package mirror caught in mid-sync: an index that fails to
 # download is fetched once more, and an install that cannot be resolved (the
@@ -23,6 +25,16 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 trap i386_release EXIT
 i386_setup || exit 1
 
+# The release's backports suite, for the packages that need a newer version
+# than the release has; added as scripts/i386.sh adds it for qemu-user.
+ensure_backports() {
+    local codename
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] || return 0
+    BACKPORTS="$codename-backports"
+    i386_act_add_backports "$codename" || echo "The package suite $BACKPORTS could not be added."
+}
+
 missing=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
@@ -40,8 +52,13 @@ have_pkg wine32:i386 || missing+=(wine32:i386)
 have_cmd clang++-14 || missing+=(clang-14)
 compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
     missing+=(libclang-rt-14-dev)
+have_cmd openssl || missing+=(openssl)
+# 2.9 is the version the signing and its tests are written against.
+backported=()
+dpkg --compare-versions "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" ge 2.9 ||
+    backported+=(osslsigncode)
 
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#backported[@]} -eq 0 ]; then
     exit 0
 fi
 
@@ -50,11 +67,12 @@ fail() {
     exit 1
 }
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${backported[*]}"
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ ${#backported[@]} -gt 0 ]; then ensure_backports; fi
 
 # apt-get update exits 0 when an index fails to download and only warns; such a
 # warning leaves that index as it was (or missing), so the update is run once more.
@@ -83,6 +101,14 @@ done
 if [ ${#nocandidate[@]} -gt 0 ]; then
     fail "no installable version of: ${nocandidate[*]} (not in the configured package sources; run 'apt-get update' once the mirror is reachable)"
 fi
+
+# A backports index missing in mid-sync leaves the release's own (older) version.
+if [ ${#backported[@]} -gt 0 ]; then
+    apt_install=($SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600)
+    "${apt_install[@]}" ${BACKPORTS:+-t "$BACKPORTS"} "${backported[@]}" || "${apt_install[@]}" "${backported[@]}" ||
+        fail "could not install ${backported[*]}"
+fi
+[ ${#missing[@]} -gt 0 ] || exit 0
 
 install() {
     $SUDO apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "$@" "${missing[@]}" 2>&1 |
