@@ -12,23 +12,19 @@
 TEST(KnownFiles, OneFileByItsFacts)
 {
     const FileFacts seen = {FILE_KEY_ID_128, 0x1234ABCD, 7, 0x0001000000000042ull, 40960, 0x01DB000011112222ull};
-    const auto like = [&](FileKeyKind kind, std::uint64_t volume, std::uint64_t high, std::uint64_t index,
-                          std::uint64_t size, std::uint64_t lastWrite) {
-        return FileFacts{kind, volume, high, index, size, lastWrite};
-    };
     const struct {
         const char* what;
         FileFacts file;
         bool known;
     } cases[] = {
         {"the same file, by any path or link", seen, true},
-        {"the same file, grown", like(seen.kind, seen.volume, 7, seen.index, seen.size + 1, seen.lastWrite), false},
-        {"the same file, written since", like(seen.kind, seen.volume, 7, seen.index, seen.size, 1), false},
-        {"the same id on another volume", like(seen.kind, seen.volume ^ 1, 7, seen.index, seen.size, 1), false},
-        {"another file on the volume", like(seen.kind, seen.volume, 7, seen.index + 1, seen.size, 1), false},
-        {"another id, the same lower half", like(seen.kind, seen.volume, 8, seen.index, seen.size, 1), false},
+        {"the same file, grown", {seen.kind, seen.volume, 7, seen.index, seen.size + 1, seen.lastWrite}, false},
+        {"the same file, written since", {seen.kind, seen.volume, 7, seen.index, seen.size, seen.lastWrite + 1}, false},
+        {"the same id on another volume", {seen.kind, seen.volume ^ 1, 7, seen.index, seen.size, seen.lastWrite}, false},
+        {"another file on the volume", {seen.kind, seen.volume, 7, seen.index + 1, seen.size, seen.lastWrite}, false},
+        {"another id, the same lower half", {seen.kind, seen.volume, 8, seen.index, seen.size, seen.lastWrite}, false},
         {"a 64-bit index equal to the lower half",
-         like(FILE_KEY_INDEX_64, seen.volume, 7, seen.index, seen.size, seen.lastWrite), false},
+         {FILE_KEY_INDEX_64, seen.volume, 7, seen.index, seen.size, seen.lastWrite}, false},
     };
     KnownFiles<std::string> known(2);
     ASSERT_TRUE(known.Add(seen, "Deutsch"));
@@ -69,16 +65,8 @@ TEST(KnownFiles, IdentityFromTheSystemsFacts)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
-        FileIdentityFacts facts;
-        facts.id128Known = row.id128Known;
-        facts.volume64 = 9;
+        FileIdentityFacts facts = {row.id128Known, 9, {}, true, 8, row.index64, 3, 0, row.driveType, row.networkPath};
         std::fill_n(facts.id128, 16, row.idBytes);
-        facts.indexKnown = true;
-        facts.volume32 = 8;
-        facts.index64 = row.index64;
-        facts.size = 3;
-        facts.driveType = row.driveType;
-        facts.networkPath = row.networkPath;
         const std::uint64_t ones = 0x0101010101010101ull;
         const FileFacts expected = row.kind == FILE_KEY_NONE    ? FileFacts()
                                    : row.kind == FILE_KEY_ID_128 ? FileFacts{row.kind, 9, ones, ones, 3, 0}
