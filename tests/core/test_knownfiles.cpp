@@ -20,7 +20,8 @@ TEST(KnownFiles, OneFileByItsFacts)
         {"the same file, by any path or link", seen, true},
         {"the same file, grown", {seen.kind, seen.volume, 7, seen.index, seen.size + 1, seen.lastWrite}, false},
         {"the same file, written since", {seen.kind, seen.volume, 7, seen.index, seen.size, seen.lastWrite + 1}, false},
-        {"the same id on another volume", {seen.kind, seen.volume ^ 1, 7, seen.index, seen.size, seen.lastWrite}, false},
+        {"the same id on another volume", {seen.kind, seen.volume ^ 1, 7, seen.index, seen.size, seen.lastWrite},
+         false},
         {"another file on the volume", {seen.kind, seen.volume, 7, seen.index + 1, seen.size, seen.lastWrite}, false},
         {"another id, the same lower half", {seen.kind, seen.volume, 8, seen.index, seen.size, seen.lastWrite}, false},
         {"a 64-bit index equal to the lower half",
@@ -56,12 +57,18 @@ TEST(KnownFiles, IdentityFromTheSystemsFacts)
         bool networkPath;
         FileKeyKind kind;
     } rows[] = {
-        {true, 1, 5, FILE_DRIVE_FIXED, false, FILE_KEY_ID_128},   {true, 1, 5, FILE_DRIVE_RAMDISK, false, FILE_KEY_ID_128},
-        {false, 1, 5, FILE_DRIVE_FIXED, false, FILE_KEY_INDEX_64}, {true, 0, 5, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},
-        {true, 0xFF, 5, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},   {false, 1, 0, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},
-        {false, 1, ~0ull, FILE_DRIVE_FIXED, false, FILE_KEY_NONE}, {true, 1, 5, FILE_DRIVE_FIXED, true, FILE_KEY_NONE},
-        {true, 1, 5, FILE_DRIVE_REMOTE, false, FILE_KEY_NONE},     {true, 1, 5, FILE_DRIVE_REMOVABLE, false, FILE_KEY_NONE},
-        {true, 1, 5, FILE_DRIVE_CDROM, false, FILE_KEY_NONE},      {true, 1, 5, FILE_DRIVE_UNKNOWN, false, FILE_KEY_NONE},
+        {true, 1, 5, FILE_DRIVE_FIXED, false, FILE_KEY_ID_128},
+        {true, 1, 5, FILE_DRIVE_RAMDISK, false, FILE_KEY_ID_128},
+        {false, 1, 5, FILE_DRIVE_FIXED, false, FILE_KEY_INDEX_64},  // no 128-bit id told
+        {true, 0, 5, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},       // ids that name no file
+        {true, 0xFF, 5, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},
+        {false, 1, 0, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},
+        {false, 1, ~0ull, FILE_DRIVE_FIXED, false, FILE_KEY_NONE},
+        {true, 1, 5, FILE_DRIVE_FIXED, true, FILE_KEY_NONE},  // a server's path
+        {true, 1, 5, FILE_DRIVE_REMOTE, false, FILE_KEY_NONE},
+        {true, 1, 5, FILE_DRIVE_REMOVABLE, false, FILE_KEY_NONE},
+        {true, 1, 5, FILE_DRIVE_CDROM, false, FILE_KEY_NONE},
+        {true, 1, 5, FILE_DRIVE_UNKNOWN, false, FILE_KEY_NONE},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);

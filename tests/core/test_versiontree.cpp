@@ -69,7 +69,8 @@ TEST(VersionTree, TheStringChoiceVisitsABoundedNumberOfTranslations)
         translations.insert(translations.end(), {std::uint8_t(i + 1), 0, 0xB0, 0x04});
         char key[9];
         std::snprintf(key, sizeof key, "%04x04b0", static_cast<unsigned>(i + 1));
-        tables.push_back(Node(key, {}, true, {Node("FileDescription", {std::uint8_t(descriptions[i]), 0, 0, 0}, true)}));
+        const std::vector<std::uint8_t> text = {std::uint8_t(descriptions[i]), 0, 0, 0};
+        tables.push_back(Node(key, {}, true, {Node("FileDescription", text, true)}));
     }
     const auto root = Node("VS_VERSION_INFO", {}, false,
                            {Node("StringFileInfo", {}, true, tables),
