@@ -199,8 +199,10 @@ unsigned DriveTypeOf(HANDLE file, bool* networkPath)
     return GetDriveTypeW(root.c_str());
 }
 
-// What the open handle tells of its file; all zero when it tells nothing.
-// `directory` tells whether it is a directory.
+// What the open handle tells of its file, as IdentifyFile takes it: no
+// identity where it tells nothing, or the file lies on a volume whose ids a
+// run does not trust (see knownfiles.h). `directory` tells whether it is a
+// directory.
 FileFacts FactsOf(HANDLE file, bool* directory)
 {
     static_assert(FILE_DRIVE_FIXED == DRIVE_FIXED && FILE_DRIVE_REMOTE == DRIVE_REMOTE &&
