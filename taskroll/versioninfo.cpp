@@ -115,16 +115,19 @@ void KeepFoundString(void* context, const std::uint8_t* value, std::size_t value
     choice->chosen->texts.push_back(OutputText(*choice->tree, value, valueBytes));
 }
 
-// The checked file, held so that the system reads that file and no other:
-// the file itself is open, shared for reading only (nobody can write it,
-// delete it or rename it), and so is every directory on its path, shared
-// without delete (nobody can rename one and put another in its place). The
-// system is given the file's final path, as the file system resolves it for
-// the open handle, so no link, junction or short name on the way can lead
-// elsewhere either. (A folder stays held for the rest of the run: see
-// HoldDirectories.) What is left: a directory that TaskRoll may not open for
-// listing is not held (the open fails); on NTFS a directory above an open file
-// cannot be renamed anyway.
+// The checked file, held so that the system reads that file and no other
+// while it is checked and read: the file itself is open, shared for reading
+// only (nobody can write it, delete it or rename it), and so is every
+// directory on its path, shared without delete. The system is given the
+// file's final path, as the file system resolves it for the open handle, so
+// no link, junction or short name on the way can lead elsewhere. The check
+// reads through the handle, but the worker opens the file again by that
+// path: the folders are what keep the path leading to the checked file, on a
+// file system that lets a folder above an open file be renamed and another
+// put in its place (NTFS does not; Wine's does). They are held only until the
+// file is read, so nothing of a program's folders stays held for the run (an
+// uninstaller can remove them meanwhile). What is left: a directory that
+// TaskRoll may not open for listing is not held (the open fails).
 struct PinnedFile {
     handles::FileHandle file;
     std::vector<handles::FileHandle> directories;
@@ -157,81 +160,93 @@ std::string FinalPathOf(HANDLE file, std::wstring* wide)
     return ToAnsiLossless(wide->c_str(), &path) && !path.empty() ? path : std::string();
 }
 
-// Folders held for the rest of the run: the programs of a machine lie in a
-// few dozen folders, and a folder held once stays what it is for every later
-// file in it, so it is opened once, not once per file. Past this many, the
-// folders of a file are held for its read only.
-constexpr std::size_t HELD_FOLDERS_MAX = 64;
-
-struct HeldFolder {
-    std::wstring path;
-    handles::FileHandle handle;
-};
-
-std::vector<HeldFolder>& HeldFolders()
-{
-    static std::vector<HeldFolder> folders;
-    return folders;
-}
-
 // Holds the directories of `wide` below its root, as far as they can be
-// opened: those the run holds already stay as they are, new ones join the
-// run's folders while there is room, the rest go to `directories`.
+// opened, in `directories`.
 void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories)
 {
-    std::vector<HeldFolder>& folders = HeldFolders();
     std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
     if (root == std::wstring::npos)
         return;
     for (std::size_t end = wide.find(L'\\', root + 1); end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
-        std::wstring directory = wide.substr(0, end);
-        bool known = false;
-        for (const HeldFolder& folder : folders)
-            known = known || folder.path == directory;
-        if (known)
-            continue;
-        handles::FileHandle held(CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+        handles::FileHandle held(CreateFileW(wide.substr(0, end).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!held)
-            continue;
-        if (folders.size() < HELD_FOLDERS_MAX)
-            folders.push_back({std::move(directory), std::move(held)});
-        else
+        if (held)
             directories->push_back(std::move(held));
     }
 }
 
-// What the open handle tells of its file; all zero when it tells nothing.
-// `directory` tells whether it is a directory.
+// The drive type of the volume that holds the open file, and whether its
+// final path names a server. A volume mounted in a folder of another is
+// asked by its own root.
+unsigned DriveTypeOf(HANDLE file, bool* networkPath)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, &path[0], static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= path.size()) {
+        path.assign(length + 1, L'\0');
+        length = GetFinalPathNameByHandleW(file, &path[0], static_cast<DWORD>(path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (length == 0 || length >= path.size())
+        return FILE_DRIVE_UNKNOWN;
+    path.resize(length);
+    *networkPath = path.compare(0, 8, L"\\\\?\\UNC\\") == 0;
+    std::wstring root(path.size() + 2, L'\0');
+    if (!GetVolumePathNameW(path.c_str(), &root[0], static_cast<DWORD>(root.size())))
+        return FILE_DRIVE_UNKNOWN;
+    return GetDriveTypeW(root.c_str());
+}
+
+// What the open handle tells of its file, as IdentifyFile takes it: no
+// identity where it tells nothing, or the file lies on a volume whose ids a
+// run does not trust (see knownfiles.h). `directory` tells whether it is a
+// directory.
 FileFacts FactsOf(HANDLE file, bool* directory)
 {
+    static_assert(FILE_DRIVE_FIXED == DRIVE_FIXED && FILE_DRIVE_REMOTE == DRIVE_REMOTE &&
+                      FILE_DRIVE_REMOVABLE == DRIVE_REMOVABLE && FILE_DRIVE_RAMDISK == DRIVE_RAMDISK,
+                  "the core's drive types are the system's");
     BY_HANDLE_FILE_INFORMATION info;
-    FileFacts facts;
+    FileIdentityFacts facts;
     *directory = false;
     if (!GetFileInformationByHandle(file, &info))
-        return facts;
+        return FileFacts();
     *directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const auto wide = [](DWORD high, DWORD low) { return static_cast<std::uint64_t>(high) << 32 | low; };
-    facts.volume = info.dwVolumeSerialNumber;
-    facts.index = wide(info.nFileIndexHigh, info.nFileIndexLow);
+    facts.indexKnown = true;
+    facts.volume32 = info.dwVolumeSerialNumber;
+    facts.index64 = wide(info.nFileIndexHigh, info.nFileIndexLow);
     facts.size = wide(info.nFileSizeHigh, info.nFileSizeLow);
     facts.lastWrite = wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    return facts;
+    // The 128-bit id, where the file system has one (Wine's has: the 64-bit
+    // index in its lower half); a file system that does not refuses the query.
+    FILE_ID_INFO id;
+    facts.id128Known = GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) != FALSE;
+    if (facts.id128Known) {
+        facts.volume64 = id.VolumeSerialNumber;
+        static_assert(sizeof id.FileId.Identifier == sizeof facts.id128, "a 128-bit id");
+        std::memcpy(facts.id128, id.FileId.Identifier, sizeof facts.id128);
+    }
+    facts.driveType = DriveTypeOf(file, &facts.networkPath);
+    return IdentifyFile(facts);
 }
 
 // The resources this run has read, by file: a machine runs dozens of
 // processes of one program, and a list names the same programs again and
 // again, and a file seen before is neither checked nor read again. A few
-// thousand distinct files are more than a machine runs; past that, files are
-// read afresh. Each keeps the strings chosen for the names a record asks
-// for, not its block: a few hundred bytes rather than up to 64 KiB.
-constexpr std::size_t KNOWN_FILES_MAX = 4096;
+// thousand distinct files are more than a machine runs; past its budget,
+// files are read afresh. Each keeps the strings chosen for the names a record asks
+// for, not its block: a few hundred bytes rather than up to 64 KiB. The
+// table is bounded by what it holds, its keys and strings, not by a count:
+// a file with long strings costs more room than one with short ones.
+constexpr std::size_t KNOWN_FILES_BUDGET_BYTES = 1024 * 1024;
 const char* const RECORD_NAMES[] = {"FileVersion", "FileDescription"};
 
 KnownFiles<VersionResource>& KnownResources()
 {
-    static KnownFiles<VersionResource> known(KNOWN_FILES_MAX);
+    static KnownFiles<VersionResource> known(KNOWN_FILES_BUDGET_BYTES, KNOWN_FILES_BUDGET_BYTES);
     return known;
 }
 
@@ -253,6 +268,7 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
 {
     try {
         VersionResource kept;
+        std::size_t heldBytes = 0;
         kept.state = resource.state;
         kept.damaged = resource.damaged;
         if (resource.state == VERSION_READ) {
@@ -262,9 +278,12 @@ void RememberResource(const FileFacts& facts, const VersionResource& resource)
                 kept.chosen.back().name = name;
                 Choice choice = {&tree, &kept.chosen.back()};
                 kept.chosen.back().found = SelectVersionString(tree, name, KeepFoundString, &choice);
+                heldBytes += sizeof(ChosenStrings) + kept.chosen.back().name.size();
+                for (const std::string& text : kept.chosen.back().texts)
+                    heldBytes += sizeof(std::string) + text.size();
             }
         }
-        KnownResources().Add(facts, std::move(kept));
+        KnownResources().Add(facts, std::move(kept), heldBytes);
     } catch (...) {
         // Out of memory: the file is merely read again if it comes again.
     }
