@@ -39,3 +39,33 @@ TEST(ReaderPolicy, TheProcessorBoundCountsTheRequestNotTheWorkersLife)
     for (const auto& row : rows)
         EXPECT_EQ(RequestUsedUpProcessor(row.atStart, row.now, 1000), row.expected) << row.now.ticks;
 }
+
+// Wine ignores most of a token's restriction and its integrity level, so only
+// this table shows what the worker's token keeps.
+TEST(ReaderPolicy, TheWorkerKeepsNoPrivilegeButTraversalAndRunsAtLow)
+{
+    const std::vector<std::string> system = {"SeTcbPrivilege", "SeDebugPrivilege", "SeChangeNotifyPrivilege",
+                                             "SeBackupPrivilege", "", "SeImpersonatePrivilege"};
+    const struct {
+        std::vector<std::string> privileges;
+        bool integrityKnown;
+        std::uint32_t integrityRid;
+        std::vector<std::size_t> deleted;
+        std::uint32_t expectedRid;
+    } rows[] = {
+        {system, true, 0x4000, {0, 1, 3, 4, 5}, 0x1000},   // SYSTEM, /setpriv's debug privilege enabled
+        {{"SeChangeNotifyPrivilege", "SeShutdownPrivilege"}, true, 0x2000, {1}, 0x1000},
+        {{"SeChangeNotifyPrivilege"}, true, 0x1000, {}, 0x1000},
+        {{"sechangenotifyprivilege"}, true, 0x0000, {0}, 0x0000},  // untrusted stays so
+        {{}, false, 0, {}, 0x1000},
+    };
+    for (const auto& row : rows) {
+        TokenFacts facts;
+        facts.privileges = row.privileges;
+        facts.integrityKnown = row.integrityKnown;
+        facts.integrityRid = row.integrityRid;
+        const WorkerTokenPlan plan = PlanWorkerToken(facts);
+        EXPECT_EQ(plan.deleted, row.deleted) << row.privileges.size();
+        EXPECT_EQ(plan.integrityRid, row.expectedRid) << row.integrityRid;
+    }
+}
