@@ -44,28 +44,19 @@ TEST(ReaderPolicy, TheProcessorBoundCountsTheRequestNotTheWorkersLife)
 // this table shows what the worker's token keeps.
 TEST(ReaderPolicy, TheWorkerKeepsNoPrivilegeButTraversalAndRunsAtLow)
 {
-    const std::vector<std::string> system = {"SeTcbPrivilege", "SeDebugPrivilege", "SeChangeNotifyPrivilege",
-                                             "SeBackupPrivilege", "", "SeImpersonatePrivilege"};
     const struct {
-        std::vector<std::string> privileges;
-        bool integrityKnown;
-        std::uint32_t integrityRid;
+        TokenFacts facts;
         std::vector<std::size_t> deleted;
-        std::uint32_t expectedRid;
+        std::uint32_t rid;
     } rows[] = {
-        {system, true, 0x4000, {0, 1, 3, 4, 5}, 0x1000},   // SYSTEM, /setpriv's debug privilege enabled
-        {{"SeChangeNotifyPrivilege", "SeShutdownPrivilege"}, true, 0x2000, {1}, 0x1000},
-        {{"SeChangeNotifyPrivilege"}, true, 0x1000, {}, 0x1000},
-        {{"sechangenotifyprivilege"}, true, 0x0000, {0}, 0x0000},  // untrusted stays so
-        {{}, false, 0, {}, 0x1000},
+        {{{"SeTcbPrivilege", "SeDebugPrivilege", "SeChangeNotifyPrivilege", "", "SeImpersonatePrivilege"}, true,
+          0x4000}, {0, 1, 3, 4}, 0x1000},  // SYSTEM with /setpriv's debug privilege, a name not known
+        {{{"SeChangeNotifyPrivilege"}, true, 0x2000}, {}, 0x1000}, {{{"sechangenotifyprivilege"}, true, 0}, {0}, 0},
+        {{{}, false, 0}, {}, 0x1000},
     };
     for (const auto& row : rows) {
-        TokenFacts facts;
-        facts.privileges = row.privileges;
-        facts.integrityKnown = row.integrityKnown;
-        facts.integrityRid = row.integrityRid;
-        const WorkerTokenPlan plan = PlanWorkerToken(facts);
-        EXPECT_EQ(plan.deleted, row.deleted) << row.privileges.size();
-        EXPECT_EQ(plan.integrityRid, row.expectedRid) << row.integrityRid;
+        const WorkerTokenPlan plan = PlanWorkerToken(row.facts);
+        EXPECT_EQ(plan.deleted, row.deleted) << row.facts.privileges.size();
+        EXPECT_EQ(plan.integrityRid, row.rid) << row.facts.integrityRid;
     }
 }

@@ -144,44 +144,25 @@ TEST(Listing, ExecutableGoneGivesNoLine)
                                 "GetProcessInfo failed (Process ID = " + id + ", Error Code = 1)"}));
 }
 
-// A program run from a share gets its record with the default description,
-// and its file is not opened; a list that names it is read (the list is the
-// administrator's own). Wine has no redirector: it takes a UNC path to its
-// prefix's dosdevices\unc\<server>\<share>, where this test makes a share
-// of its own name, and gives the image as \\?\UNC\<server>\... Not
-// shown under Wine: that no server is asked, and the other network forms
-// (\Device\Mup, a mapped network drive, WebDAV), which Wine cannot make
-// (tests/core/test_pathplace.cpp holds them).
+// A program run from a share gets the default description and is not opened;
+// a list that names it is read. Wine takes \\<server>\<share> to its prefix's
+// dosdevices\unc\<server>\<share> (here a share of the test's own name) and
+// gives the image as \\?\UNC\...; it cannot show that no server is asked, nor
+// \Device\Mup, a mapped network drive or WebDAV (test_pathplace.cpp does).
 TEST(Listing, AProgramOnAShareIsNotOpened)
 {
     SKIP_UNLESS_PRIVATE_TEST_PREFIX();
-    using DosName = wchar_t*(CDECL*)(const char*);
-    auto dosName = reinterpret_cast<DosName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
     char prefix[MAX_PATH] = {};
-    if (dosName == nullptr || GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH) == 0)
+    if (GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH) == 0)
         GTEST_SKIP() << "a share of the test's own needs Wine's dosdevices\\unc (Windows needs a server)";
-    wchar_t* devices = dosName((std::string(prefix) + "/dosdevices").c_str());
-    ASSERT_NE(devices, nullptr);
-    const std::wstring unc = std::wstring(devices) + L"\\unc";
-    HeapFree(GetProcessHeap(), 0, devices);
+    const std::wstring unc = L"Z:" + testkit::WidenAnsi(prefix) + L"\\dosdevices\\unc";
     const std::wstring server = L"tasktools-share-" + std::to_wstring(GetCurrentProcessId());
     const bool madeUnc = CreateDirectoryW(unc.c_str(), nullptr) != 0;
-    struct Removed {
-        std::wstring root, unc;
-        bool madeUnc;
-        ~Removed()
-        {
-            childkit::RemoveTree(root);
-            if (madeUnc)
-                RemoveDirectoryW(unc.c_str());
-        }
-    } removed{unc + L"\\" + server, unc, madeUnc};
-    ASSERT_TRUE(CreateDirectoryW(removed.root.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((removed.root + L"\\share").c_str(), nullptr));
-    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), removed.root + L"\\share\\fx_order1.exe"));
+    const std::wstring root = unc + L"\\" + server;
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW((root + L"\\share").c_str(), nullptr));
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), root + L"\\share\\fx_order1.exe"));
     const std::string shared = "\\\\" + testkit::NarrowAnsi(server) + "\\share\\fx_order1.exe";
-
+    const std::string image = "\\\\?\\UNC" + shared.substr(1);
     rig::Rig rig;
     testkit::WriteBytes(rig.dir / L"list.txt", shared + "\r\n");
     rig.Run(L"/file:list.txt");
@@ -190,13 +171,14 @@ TEST(Listing, AProgramOnAShareIsNotOpened)
         testkit::FixtureProcess running(testkit::WidenAnsi(shared));
         rig.Run(L"/debuglog");
     }
-    const std::string listing = rig.Read(L"processes.dat");
-    const std::string image = "\\\\?\\UNC" + shared.substr(1);
-    EXPECT_BYTES(image + "\t\tunknown_description$", RecordOf(listing, image)) << testkit::Escape(listing);
+    EXPECT_BYTES(image + "\t\tunknown_description$", RecordOf(rig.Read(L"processes.dat"), image));
     const std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
     EXPECT_TRUE(rig::InOrder(log, {image + ": on a network path, or on a drive not known to be local; it is not "
                                            "opened, and its record has the default description"}));
     EXPECT_EQ(log.find("Processing module " + image), std::string::npos);
+    childkit::RemoveTree(root);
+    if (madeUnc)
+        RemoveDirectoryW(unc.c_str());
 }
 
 // Every build lists every process, with the record of the file that the
