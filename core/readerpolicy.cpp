@@ -28,3 +28,15 @@ bool RequestUsedUpProcessor(const ProcessorSample& atStart, const ProcessorSampl
         return false;
     return now.ticks - atStart.ticks >= static_cast<std::uint64_t>(boundMs) * 10000;
 }
+
+WorkerTokenPlan PlanWorkerToken(const TokenFacts& facts)
+{
+    WorkerTokenPlan plan;
+    for (std::size_t i = 0; i < facts.privileges.size(); ++i) {
+        if (facts.privileges[i] != "SeChangeNotifyPrivilege")
+            plan.deleted.push_back(i);
+    }
+    if (facts.integrityKnown && facts.integrityRid < INTEGRITY_LOW_RID)
+        plan.integrityRid = facts.integrityRid;
+    return plan;
+}

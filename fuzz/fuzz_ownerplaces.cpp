@@ -5,7 +5,9 @@
 // device, "." or "..", holds no wildcard or control byte; one searched for any
 // hsperfdata_* lies inside the profile, component by component, and one
 // outside it is searched only for the account's names under the owner rule.
-// The texts are also taken one by one, as the registry gives them.
+// The texts are also taken one by one, as the registry gives them. A planned
+// directory is also one that the rule of which paths may be opened at all
+// takes as a drive letter's, whose type decides.
 //
 // Input: a byte for the kind of account (low two bits), one for each
 // registry type (profile, TMP, TEMP; low three bits), four for the fixed
@@ -15,6 +17,7 @@
 #include "fuzzcheck.h"
 #include "ownerplaces.h"
 #include "ownertext.h"
+#include "pathplace.h"
 
 #include <cstdint>
 #include <string>
@@ -81,6 +84,8 @@ void CheckTaken(const std::string& directory)
     FUZZ_CHECK(drive >= 'A' && drive <= 'Z' && directory[1] == ':' && directory[2] == '\\');
     FUZZ_CHECK(directory.find_first_of(":/", 2) == std::string::npos);
     FUZZ_CHECK(directory.size() == 3 || directory.back() != '\\');
+    const PathReach reach = ReachOfPath(directory);
+    FUZZ_CHECK(reach.place == PATH_PLACE_DRIVE && reach.drive == drive);
     for (const std::string& component : Components(directory)) {
         FUZZ_CHECK(!component.empty() && component != "." && component != "..");
         FUZZ_CHECK(component.back() != '.' && component.back() != ' ');

@@ -1,6 +1,11 @@
 #include "files.h"
 
+#include "pathplace.h"
+
 #include <io.h>
+
+#include <cstdint>
+#include <cwchar>
 
 #include <utility>
 
@@ -43,7 +48,33 @@ FileKind CheckKind(const Char* path, handles::FileHandle* opened)
     return FILE_ON_DISK;
 }
 
+// A mapped share is remote; a drive that is not there, or of a type not
+// known, is not known to be local.
+bool MayOpenOn(const PathReach& reach)
+{
+    DriveKind kind = DRIVE_KIND_UNKNOWN;
+    if (reach.place == PATH_PLACE_DRIVE) {
+        const wchar_t root[] = {static_cast<wchar_t>(reach.drive), L':', L'\\', L'\0'};
+        const UINT type = GetDriveTypeW(root);
+        if (type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_RAMDISK)
+            kind = DRIVE_KIND_LOCAL;
+        else if (type == DRIVE_REMOTE)
+            kind = DRIVE_KIND_REMOTE;
+    }
+    return MayOpenPath(reach, kind);
+}
+
 }  // namespace
+
+bool IsOnLocalVolume(const char* path)
+{
+    return MayOpenOn(ReachOfPath(std::string(path)));
+}
+
+bool IsOnLocalVolume(const wchar_t* path)
+{
+    return MayOpenOn(ReachOfPath(reinterpret_cast<const std::uint16_t*>(path), std::wcslen(path)));
+}
 
 FileKind CheckFileKind(const char* path, handles::FileHandle* opened)
 {

@@ -23,6 +23,13 @@ FileKind CheckFileKind(const char* path, handles::FileHandle* opened);
 // The same for a path the ANSI code page cannot hold.
 FileKind CheckFileKind(const wchar_t* path, handles::FileHandle* opened);
 
+// Whether a file on `path` may be opened at all: only where the path is known
+// to lead to a local volume (core/pathplace.h), one on a drive letter by the
+// drive's type. No file is opened to tell it; the system is asked only the
+// drive's type.
+bool IsOnLocalVolume(const char* path);
+bool IsOnLocalVolume(const wchar_t* path);
+
 // The file a record describes is the one the process runs, so its checks and
 // reads see the native file system through handles::NativeViewScope; every
 // other file TaskRoll opens keeps the view it started with.

@@ -1,6 +1,7 @@
 #include "javacmd.h"
 
 #include "debuglog.h"
+#include "files.h"
 #include "handles.h"
 #include "internal.h"
 #include "ownerfacts.h"
@@ -94,6 +95,13 @@ void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command, Pe
     }
     const std::string id = std::to_string(static_cast<unsigned long>(processId));
     for (const OwnerPlace& place : PlanOwnerPlaces(facts)) {
+        // The plan holds fixed disks only; what the drive is now is asked again.
+        if (!IsOnLocalVolume(place.directory.c_str())) {
+            LogMessage("Java processing: %s is on a network path, or on a drive not known to be local; it is not "
+                       "searched",
+                       place.directory.c_str());
+            continue;
+        }
         for (const Candidate& candidate : FindCandidates(place, id)) {
             std::string value;
             int code = ReadPerfDataFile(candidate.path, "javaCommand", value,
@@ -154,6 +162,14 @@ void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
     // (which always fits: see PERF_DATA_LOOKUP_BYTES).
     PerfLookupBudget budget;
     std::string path = GetPerfDataDir();
+    // A TEMP on a share (a roaming setup, or whatever a user set for an
+    // interactive run) is not looked in: no open, no look-up there.
+    if (!path.empty() && !IsOnLocalVolume(path.c_str())) {
+        LogMessage("Java processing: %s is on a network path, or on a drive not known to be local; it is not "
+                   "searched",
+                   path.c_str());
+        path.clear();
+    }
     if (!path.empty()) {
         path += std::to_string(static_cast<unsigned long>(processId));
         std::string value;

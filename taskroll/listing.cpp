@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -39,6 +40,31 @@ void AssembleRecord(char* record, const char* firstField, const char* descriptio
 {
     AssembleRecordText(record, RECORD_BUFFER_SIZE, firstField, g_settings.fieldDelimiter, description,
                        AnsiLeadBytes());
+}
+
+// Builds the record of `modulePath` with `description` into `record`.
+// `process` is the open process (none in list mode), for the Java lookup.
+void BuildRecord(const char* modulePath, const char* description, char* record, DWORD processId, HANDLE process)
+{
+    // A Java program shows its Java command instead of the launcher's path;
+    // without a command (no file, no value, an empty one) the path stays, so
+    // that no record has an empty first field.
+    const char* firstField = modulePath;
+    std::string javaCommand;
+    if (std::strstr(modulePath, "javaw.exe") != nullptr) {
+        LogMessage("Java processing");
+        try {
+            GetJavaCommandLine(processId, javaCommand, process);
+            if (!javaCommand.empty())
+                firstField = javaCommand.c_str();
+        } catch (...) {
+            LogMessage("Java processing: exception caught");
+        }
+    }
+
+    AssembleRecord(record, firstField, description);
+    replaceAllDelims(record);
+    EndRecord(record, RECORD_BUFFER_SIZE);
 }
 
 // 0 when a record was built into `record`; 1 when the module file does not exist.
@@ -84,25 +110,7 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
     GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
     GetVersionInfo("FileDescription", description, modulePath, resource, "unknown_description");
 
-    // A Java program shows its Java command instead of the launcher's path;
-    // without a command (no file, no value, an empty one) the path stays, so
-    // that no record has an empty first field.
-    const char* firstField = modulePath;
-    std::string javaCommand;
-    if (std::strstr(modulePath, "javaw.exe") != nullptr) {
-        LogMessage("Java processing");
-        try {
-            GetJavaCommandLine(processId, javaCommand, process);
-            if (!javaCommand.empty())
-                firstField = javaCommand.c_str();
-        } catch (...) {
-            LogMessage("Java processing: exception caught");
-        }
-    }
-
-    AssembleRecord(record, firstField, description);
-    replaceAllDelims(record);
-    EndRecord(record, RECORD_BUFFER_SIZE);
+    BuildRecord(modulePath, description, record, processId, process);
     return 0;
 }
 
@@ -119,6 +127,20 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     DWORD error = FindExecutablePath(processId, &process, path);
     if (error != 0)
         return error;
+    // An image on a share is not opened, not even to see that it is there:
+    // run as SYSTEM, every open would authenticate the computer's account to
+    // the server of whoever started the program. Its path is not expanded
+    // either (that asks the file system); the kernel gives it in full.
+    if (!IsOnLocalVolume(path)) {
+        std::string name;
+        if (!ToAnsiLossless(path, &name) || name.size() >= PATH_BUFFER_SIZE)
+            name = EscapedPath(reinterpret_cast<const std::uint16_t*>(path), std::wcslen(path));
+        LogMessage("%s: on a network path, or on a drive not known to be local; it is not opened, and its record "
+                   "has the default description",
+                   name.c_str());
+        BuildRecord(name.c_str(), "unknown_description", record, processId, process.Get());
+        return 0;
+    }
     std::string modulePath;
     wchar_t longPath[PATH_BUFFER_SIZE] = {};
     RecordPathForm form = GetAnsiModulePath(path, &modulePath, longPath);

@@ -323,9 +323,9 @@ bool CreateWorkerPipe(Worker* worker, handles::FileHandle* client)
 }
 
 // A job that ends the worker with TaskRoll (its handle closes when TaskRoll
-// ends, however it ends), limits its memory, lets it start no process, and
-// ends it at an unhandled exception without an error report that would wait
-// for somebody to close it.
+// ends, however it ends), limits its memory, lets it start no process, ends
+// it at an unhandled exception without an error report that would wait for
+// somebody to close it, and keeps it off the desktop.
 bool CreateWorkerJob(Worker* worker)
 {
     worker->job.Reset(CreateJobObjectW(nullptr, nullptr));
@@ -337,12 +337,86 @@ bool CreateWorkerJob(Worker* worker)
                                               JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
     limits.BasicLimitInformation.ActiveProcessLimit = 1;
     limits.ProcessMemoryLimit = WORKER_MEMORY_BYTES;
-    return SetInformationJobObject(worker->job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) != 0;
+    if (!SetInformationJobObject(worker->job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        return false;
+    // Nothing of the desktop either: a worker taken over by a crafted file
+    // reads no clipboard, opens no window of another process, changes no
+    // setting of the machine's, and cannot log anybody off.
+    JOBOBJECT_BASIC_UI_RESTRICTIONS ui = {};
+    ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_HANDLES |
+                             JOB_OBJECT_UILIMIT_READCLIPBOARD | JOB_OBJECT_UILIMIT_WRITECLIPBOARD |
+                             JOB_OBJECT_UILIMIT_GLOBALATOMS | JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS |
+                             JOB_OBJECT_UILIMIT_DISPLAYSETTINGS | JOB_OBJECT_UILIMIT_EXITWINDOWS;
+    return SetInformationJobObject(worker->job.Get(), JobObjectBasicUIRestrictions, &ui, sizeof ui) != 0;
 }
 
-// Starts the worker with only its end of the pipe inherited, as its standard
-// input and output; suspended until it is in the job, so that it runs no
-// instruction outside it. 0, or the error that stopped it.
+// What the system tells of `token` in the form `kind`, in `bytes` (empty:
+// it would not tell).
+void QueryToken(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<unsigned char>* bytes)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    bytes->assign(size, 0);
+    if (size == 0 || !GetTokenInformation(token, kind, bytes->data(), size, &size))
+        bytes->clear();
+}
+
+// The worker's token: a copy of TaskRoll's that keeps what PlanWorkerToken
+// keeps, at the level it chooses. 0, or why it cannot be made: then no
+// worker starts (its file is not read), since one with TaskRoll's own token
+// would hold every right of the run's account.
+DWORD CreateWorkerToken(handles::TokenHandle* restricted)
+{
+    HANDLE received = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(),
+                          TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT, &received))
+        return GetLastError();
+    handles::TokenHandle token(received);
+    std::vector<unsigned char> privilegeBytes, labelBytes;
+    QueryToken(token.Get(), TokenPrivileges, &privilegeBytes);
+    QueryToken(token.Get(), TokenIntegrityLevel, &labelBytes);
+    if (privilegeBytes.empty())
+        return ERROR_INVALID_DATA;  // the privileges to delete cannot be told
+    const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(privilegeBytes.data());
+    TokenFacts facts;
+    for (DWORD i = 0; i < held->PrivilegeCount; ++i) {
+        char name[64] = {};
+        DWORD length = sizeof name;
+        LUID luid = held->Privileges[i].Luid;
+        facts.privileges.push_back(LookupPrivilegeNameA(nullptr, &luid, name, &length) ? name : "");
+    }
+    if (!labelBytes.empty()) {
+        PSID level = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(labelBytes.data())->Label.Sid;
+        const UCHAR count = *GetSidSubAuthorityCount(level);
+        facts.integrityKnown = count > 0;
+        facts.integrityRid = count > 0 ? *GetSidSubAuthority(level, count - 1u) : 0;
+    }
+    const WorkerTokenPlan plan = PlanWorkerToken(facts);
+    std::vector<LUID_AND_ATTRIBUTES> deleted;
+    for (std::size_t index : plan.deleted)
+        deleted.push_back(held->Privileges[index]);
+    HANDLE made = nullptr;
+    if (!CreateRestrictedToken(token.Get(), 0, 0, nullptr, static_cast<DWORD>(deleted.size()),
+                               deleted.empty() ? nullptr : deleted.data(), 0, nullptr, &made))
+        return GetLastError();
+    restricted->Reset(made);
+    SID_IDENTIFIER_AUTHORITY mandatory = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    DWORD levelSid[(SECURITY_MAX_SID_SIZE + sizeof(DWORD) - 1) / sizeof(DWORD)] = {};
+    if (!InitializeSid(levelSid, &mandatory, 1))
+        return GetLastError();
+    *GetSidSubAuthority(levelSid, 0) = plan.integrityRid;
+    TOKEN_MANDATORY_LABEL label = {};
+    label.Label.Sid = levelSid;
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    if (!SetTokenInformation(made, TokenIntegrityLevel, &label, sizeof label + GetLengthSid(levelSid)))
+        return GetLastError();
+    return 0;
+}
+
+// Starts the worker with its restricted token and only its end of the pipe
+// inherited, as its standard input and output; suspended until it is in the
+// job, so that it runs no instruction outside it. 0, or the error that
+// stopped it.
 DWORD StartWorker(Worker* worker)
 {
     ReaderState& state = State();
@@ -358,6 +432,13 @@ DWORD StartWorker(Worker* worker)
     for (const char* c = VERSION_READER_ARGUMENT; *c != '\0'; ++c)
         commandLine += static_cast<wchar_t>(*c);
 
+    handles::TokenHandle token;
+    if (DWORD error = CreateWorkerToken(&token)) {
+        LogMessage("The version reader's restricted token cannot be made (error %lu); no file is read in TaskRoll's "
+                   "own process",
+                   static_cast<unsigned long>(error));
+        return error;
+    }
     handles::FileHandle client;
     if (!CreateWorkerJob(worker) || !CreateWorkerPipe(worker, &client))
         return GetLastError();
@@ -385,9 +466,11 @@ DWORD StartWorker(Worker* worker)
         startup.StartupInfo.hStdError = nullptr;
         startup.lpAttributeList = attributes;
         PROCESS_INFORMATION started = {};
-        if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                            CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                            &startup.StartupInfo, &started)) {
+        // A restricted copy of the caller's own token needs no privilege to
+        // be given to a new process.
+        if (!CreateProcessAsUserW(token.Get(), program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                  CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                  nullptr, &startup.StartupInfo, &started)) {
             error = GetLastError();
         } else {
             handles::ThreadHandle thread(started.hThread);

@@ -39,3 +39,24 @@ TEST(ReaderPolicy, TheProcessorBoundCountsTheRequestNotTheWorkersLife)
     for (const auto& row : rows)
         EXPECT_EQ(RequestUsedUpProcessor(row.atStart, row.now, 1000), row.expected) << row.now.ticks;
 }
+
+// Wine ignores most of a token's restriction and its integrity level, so only
+// this table shows what the worker's token keeps.
+TEST(ReaderPolicy, TheWorkerKeepsNoPrivilegeButTraversalAndRunsAtLow)
+{
+    const struct {
+        TokenFacts facts;
+        std::vector<std::size_t> deleted;
+        std::uint32_t rid;
+    } rows[] = {
+        {{{"SeTcbPrivilege", "SeDebugPrivilege", "SeChangeNotifyPrivilege", "", "SeImpersonatePrivilege"}, true,
+          0x4000}, {0, 1, 3, 4}, 0x1000},  // SYSTEM with /setpriv's debug privilege, a name not known
+        {{{"SeChangeNotifyPrivilege"}, true, 0x2000}, {}, 0x1000}, {{{"sechangenotifyprivilege"}, true, 0}, {0}, 0},
+        {{{}, false, 0}, {}, 0x1000},
+    };
+    for (const auto& row : rows) {
+        const WorkerTokenPlan plan = PlanWorkerToken(row.facts);
+        EXPECT_EQ(plan.deleted, row.deleted) << row.facts.privileges.size();
+        EXPECT_EQ(plan.integrityRid, row.rid) << row.facts.integrityRid;
+    }
+}

@@ -1,6 +1,7 @@
 // Process records: fixture processes with crafted version resources are found
 // in a real listing.
 #include "rig.h"
+#include "childkit.h"
 #include "imagepath.h"
 #include "internal.h"
 #include "files.h"
@@ -141,6 +142,43 @@ TEST(Listing, ExecutableGoneGivesNoLine)
                                {"GetProcessInfo started (Process ID = " + id + ")",
                                 testkit::NarrowAnsi(before) + "\\waiter.exe: module not found",
                                 "GetProcessInfo failed (Process ID = " + id + ", Error Code = 1)"}));
+}
+
+// A program run from a share gets the default description and is not opened;
+// a list that names it is read. Wine takes \\<server>\<share> to its prefix's
+// dosdevices\unc\<server>\<share> (here a share of the test's own name) and
+// gives the image as \\?\UNC\...; it cannot show that no server is asked, nor
+// \Device\Mup, a mapped network drive or WebDAV (test_pathplace.cpp does).
+TEST(Listing, AProgramOnAShareIsNotOpened)
+{
+    SKIP_UNLESS_PRIVATE_TEST_PREFIX();
+    char prefix[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("WINEPREFIX", prefix, MAX_PATH) == 0)
+        GTEST_SKIP() << "a share of the test's own needs Wine's dosdevices\\unc (Windows needs a server)";
+    const std::wstring unc = L"Z:" + testkit::WidenAnsi(prefix) + L"\\dosdevices\\unc";
+    const std::wstring server = L"tasktools-share-" + std::to_wstring(GetCurrentProcessId());
+    const bool madeUnc = CreateDirectoryW(unc.c_str(), nullptr) != 0;
+    const std::wstring root = unc + L"\\" + server;
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr) && CreateDirectoryW((root + L"\\share").c_str(), nullptr));
+    ASSERT_TRUE(testkit::CopyTo(testkit::Sibling(L"fx_order1.exe"), root + L"\\share\\fx_order1.exe"));
+    const std::string shared = "\\\\" + testkit::NarrowAnsi(server) + "\\share\\fx_order1.exe";
+    const std::string image = "\\\\?\\UNC" + shared.substr(1);
+    rig::Rig rig;
+    testkit::WriteBytes(rig.dir / L"list.txt", shared + "\r\n");
+    rig.Run(L"/file:list.txt");
+    EXPECT_BYTES(shared + "\t\tDeutsch$\r\n", rig.Read(L"processes.dat"));
+    {
+        testkit::FixtureProcess running(testkit::WidenAnsi(shared));
+        rig.Run(L"/debuglog");
+    }
+    EXPECT_BYTES(image + "\t\tunknown_description$", RecordOf(rig.Read(L"processes.dat"), image));
+    const std::string log = rig::Normalized(rig.Read(L"taskroll.log"));
+    EXPECT_TRUE(rig::InOrder(log, {image + ": on a network path, or on a drive not known to be local; it is not "
+                                           "opened, and its record has the default description"}));
+    EXPECT_EQ(log.find("Processing module " + image), std::string::npos);
+    childkit::RemoveTree(root);
+    if (madeUnc)
+        RemoveDirectoryW(unc.c_str());
 }
 
 // Every build lists every process, with the record of the file that the

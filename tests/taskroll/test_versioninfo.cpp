@@ -217,6 +217,33 @@ TEST(VersionInfo, ATakenPipeNameIsReplaced)
               std::string::npos);
 }
 
+// The worker's token keeps none of its parent's privileges but
+// SeChangeNotifyPrivilege. Wine deletes a restricted token's privileges but
+// keeps no integrity level of a token's own and no desktop apart: the
+// worker's Low level and its job's desktop limits are not shown here.
+TEST(VersionInfo, TheWorkerHoldsNoPrivilegeItDoesNotNeed)
+{
+    StopVersionReader();
+    VersionResource resource;
+    ReadVersionResource(testkit::NarrowAnsi(testkit::Sibling(L"fx_order1.exe")).c_str(), &resource);
+    std::vector<DWORD> ids;
+    ASSERT_TRUE(EnumerateProcessIds(&ids, 1024));
+    const auto worker = std::find_if(ids.begin(), ids.end(), IsVersionReaderProcess);
+    ASSERT_NE(worker, ids.end());
+    handles::ProcessHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, *worker));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(process && OpenProcessToken(process.Get(), TOKEN_QUERY, &token));
+    handles::TokenHandle owned(token);
+    std::vector<unsigned char> bytes(4096);
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, bytes.data(), 4096, &size));
+    const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(bytes.data());
+    LUID traverse = {};
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeChangeNotifyPrivilege", &traverse));
+    for (DWORD i = 0; i < held->PrivilegeCount; ++i)
+        EXPECT_TRUE(std::memcmp(&held->Privileges[i].Luid, &traverse, sizeof traverse) == 0) << i;
+}
+
 // A language-neutral module (it has a resource configuration) is checked
 // with every language file beside it, <folder>\<language>\<name>.mui: on
 // Windows the system may read one of those instead. Wine reads only the
