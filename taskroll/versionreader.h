@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <vector>
 
 // The argument that makes TaskRoll the worker. No option of TaskRoll starts
@@ -39,6 +40,23 @@ enum SystemRead {
 // cannot hold; `path` then only names the file in the log.
 SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
                             std::vector<unsigned char>* block, const wchar_t* widePath = nullptr);
+
+// How a request to the worker ended.
+enum ReaderAnswer {
+    READER_ANSWERED,        // the worker answered
+    READER_TIMED_OUT,       // it ran out of time on the request (the log says so)
+    READER_FAILED,          // it ended, used up its processor time or answered nonsense on the request
+    READER_REFUSED,         // no worker could be asked (none starts, or the run's time budget is spent)
+};
+
+// Asks the worker the Java lookup `request` (the bytes that EncodeJavaRequest
+// made), within one deadline over all of its opens and reads; `answer` gets
+// the bytes of the worker's reply, which the caller checks as untrusted.
+ReaderAnswer AskJavaLookup(const std::vector<unsigned char>& request, std::vector<unsigned char>* answer);
+
+// The worker's side of a Java lookup: the reply to the request bytes
+// `request`. False when they are no valid request (the worker then ends).
+bool AnswerJavaLookup(const unsigned char* request, std::size_t size, std::vector<unsigned char>* answer);
 
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.
