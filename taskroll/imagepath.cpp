@@ -87,6 +87,15 @@ RecordPathForm GetAnsiModulePath(const wchar_t* path, std::string* modulePath, w
     return GetRecordPath(longPath, modulePath);
 }
 
+bool PeekExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path)
+{
+    process->Reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (*process && QueryImagePath(process->Get(), path))
+        return true;
+    process->Reset();
+    return false;
+}
+
 // Opens the process into `process` and finds its executable's path: 0, or the
 // error code of the first failure. The kernel's record of the image comes
 // first: the loader's module list lies in the process's own memory, where any

@@ -13,6 +13,10 @@
 // being reused meanwhile) and finds its executable's path (PATH_BUFFER_SIZE
 // units): 0, or the error code of the first failure.
 DWORD FindExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path);
+// The same where it takes no log line: the process opened with every right
+// the listing asks for, and the kernel's record of its image. False (and
+// `process` empty) where that does not serve; FindExecutablePath then says why.
+bool PeekExecutablePath(DWORD processId, handles::ProcessHandle* process, wchar_t* path);
 // How a record names the file at `path` (UTF-16): the path itself where the
 // ANSI code page holds it, else its short path or, where no ANSI path can name
 // the file, its escaped form (core/recordpath.h), logged. Unless the form is

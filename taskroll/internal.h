@@ -2,6 +2,7 @@
 // What the tests reach beyond the interfaces of TaskRoll's files (taskroll.h),
 // grouped by the file that defines it.
 #include "perfdata.h"
+#include "readerprotocol.h"
 #include "versionreader.h"
 
 #include <windows.h>
@@ -80,12 +81,20 @@ void WatchVersionReaderPipeNames(PipeNameWatch watch, void* context);
 
 // Makes this process a worker (a crash ends it at once) and says so to TaskRoll.
 void EnterVersionReaderProcess();
+// One request as the worker reads it; `path` names its file as text (a
+// UTF-16 path converted as the code page can), for a stand-in to look at.
 struct VersionRequest {
+    ReaderFrame type = READER_FRAME_DESCRIBE;
+    DescribeRequest describe;
+    JavaFrame java;
     std::string path;
-    std::wstring widePath;  // where not empty, the path the system is given instead (one the code page cannot hold)
-    std::uint32_t smallestResource = 0;  // of the file's check; 0: ask the size first
 };
-// One request as the worker reads it from `input`: false at the input's end.
+// The next request from `input`: false at the input's end or at bytes that
+// are no request. Frames that only inform the worker are taken on the way.
 bool ReadVersionRequest(HANDLE input, VersionRequest* request);
-// The system's answer to `request`, written to `output`; false when it cannot be written.
-bool AnswerVersionRequest(HANDLE output, const VersionRequest& request);
+// The worker's answer to `request`, written to `output` (or kept to go with
+// the next ones, where the worker batches them); false when it cannot be
+// written. `beforeRead`, where given, is called with the file's path just
+// before the system reads the checked file.
+using BeforeSystemRead = void (*)(const std::string& path);
+bool AnswerVersionRequest(HANDLE output, const VersionRequest& request, BeforeSystemRead beforeRead = nullptr);

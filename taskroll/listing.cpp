@@ -75,47 +75,81 @@ int GetModuleInfo(const char* modulePath, char* record, DWORD processId, HANDLE 
                   const wchar_t* unicodePath = nullptr)
 {
     LogTrace("GetModuleInfo");
-    handles::NativeViewScope native;
-    handles::FileHandle checked;
-    FileKind file = unicodePath != nullptr ? CheckFileKind(unicodePath, &checked) : CheckFileKind(modulePath, &checked);
-    native.End();
     // A relative name is checked in the current directory; the system's
     // version functions would look for it along the module search path, which
-    // starts in TaskRoll's own directory, and describe another file. So they
-    // are given the full path of the file that was checked.
+    // starts in TaskRoll's own directory, and describe another file. So the
+    // worker is given the full path of the file.
     char filePath[PATH_BUFFER_SIZE] = {};
     wchar_t unicodeFile[PATH_BUFFER_SIZE] = {};
     DWORD fullLength = unicodePath != nullptr ? GetFullPathNameW(unicodePath, PATH_BUFFER_SIZE, unicodeFile, nullptr)
                                               : GetFullPathNameA(modulePath, PATH_BUFFER_SIZE, filePath, nullptr);
     const char* logPath = unicodePath != nullptr ? modulePath : filePath;
-    const wchar_t* readPath = unicodePath != nullptr ? unicodeFile : nullptr;
+    ModuleFile file;
     if (fullLength == 0 || fullLength >= PATH_BUFFER_SIZE)
-        file = FILE_MISSING;
-    if (file == FILE_NOT_ON_DISK)
+        file.kind = FILE_MISSING;
+    else
+        AskModuleFile(filePath, unicodePath != nullptr ? unicodeFile : nullptr, logPath, &file);
+    if (file.kind == FILE_NOT_ON_DISK)
         LogMessage("%s: not a file on disk (a device or a pipe); it is not read", modulePath);
-    if (file != FILE_ON_DISK) {
+    if (file.kind != FILE_ON_DISK) {
         LogMessage("%s: module not found", modulePath);
         return 1;
     }
     LogMessage("Processing module %s", modulePath);
 
     // One read of the resource serves both strings.
-    VersionResource resource;
-    if (checked)
-        ReadVersionResource(logPath, checked.Get(), &resource, readPath);
-    else
-        ReadVersionResource(logPath, &resource, readPath);
+    LogModuleFile(logPath, file);
     char version[PATH_BUFFER_SIZE] = {};
     char description[PATH_BUFFER_SIZE] = {};
-    GetVersionInfo("FileVersion", version, modulePath, resource, "unknown_version");
-    GetVersionInfo("FileDescription", description, modulePath, resource, "unknown_description");
+    GetVersionInfo("FileVersion", version, modulePath, file.resource, "unknown_version");
+    GetVersionInfo("FileDescription", description, modulePath, file.resource, "unknown_description");
 
     BuildRecord(modulePath, description, record, processId, process);
     return 0;
 }
 
+// A process whose image the lookahead found: its handle and path, taken by
+// its record in place of opening it again.
+struct PeekedProcess {
+    DWORD processId = 0;
+    handles::ProcessHandle process;
+    wchar_t path[PATH_BUFFER_SIZE] = {};
+};
+
+// Records looked at ahead of the one being built, so that the worker reads
+// their files while TaskRoll builds and writes the records before them.
+constexpr std::size_t LOOKAHEAD = 48;
+
+// Tells the reader the file of process `processId`, where the record would
+// name it by a plain ANSI path (others are asked for when their record comes).
+void ExpectProcessFile(DWORD processId, std::vector<PeekedProcess>* peeked)
+{
+    peeked->emplace_back();
+    PeekedProcess& ahead = peeked->back();
+    ahead.processId = processId;
+    std::string ansi;
+    char full[PATH_BUFFER_SIZE] = {};
+    if (!PeekExecutablePath(processId, &ahead.process, ahead.path) || !IsOnLocalVolume(ahead.path) ||
+        std::wcschr(ahead.path, L'~') != nullptr || !ToAnsiLossless(ahead.path, &ansi) ||
+        ansi.size() >= PATH_BUFFER_SIZE)
+        return;
+    DWORD length = GetFullPathNameA(ansi.c_str(), PATH_BUFFER_SIZE, full, nullptr);
+    if (length > 0 && length < PATH_BUFFER_SIZE)
+        ExpectModuleFile(full, nullptr);
+}
+
+void ExpectListedFile(std::size_t index)
+{
+    char full[PATH_BUFFER_SIZE] = {};
+    if (GetUnicodeName(index) != nullptr)
+        return;
+    DWORD length = GetFullPathNameA(GetName(index), PATH_BUFFER_SIZE, full, nullptr);
+    if (length > 0 && length < PATH_BUFFER_SIZE)
+        ExpectModuleFile(full, nullptr);
+}
+
 // 0 when a record was built into `record`; otherwise a nonzero error code.
-DWORD GetProcessInfo(DWORD processId, char* record)
+DWORD GetProcessInfo(DWORD processId, char* record, PeekedProcess* peeked = nullptr)
 {
     LogTrace("GetProcessInfo");
     LogMessage("GetProcessInfo started (Process ID = %d)", static_cast<int>(processId));
@@ -124,9 +158,12 @@ DWORD GetProcessInfo(DWORD processId, char* record)
     // for the process's owner, and it keeps the id from being reused meanwhile.
     handles::ProcessHandle process;
     wchar_t path[PATH_BUFFER_SIZE] = {};
-    DWORD error = FindExecutablePath(processId, &process, path);
-    if (error != 0)
+    if (peeked != nullptr && peeked->process) {
+        process = std::move(peeked->process);
+        std::wcsncpy(path, peeked->path, PATH_BUFFER_SIZE - 1);
+    } else if (DWORD error = FindExecutablePath(processId, &process, path)) {
         return error;
+    }
     // An image on a share is not opened, not even to see that it is there:
     // run as SYSTEM, every open would authenticate the computer's account to
     // the server of whoever started the program. Its path is not expanded
@@ -226,8 +263,28 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     // skipped or fails; the last record written is kept aside for standard output.
     std::string lastWritten;
     int outcome = RUN_LISTED;
+    std::vector<PeekedProcess> peeked;  // of the processes from `peekedFrom` on
+    std::size_t peekedFrom = 0;
+    std::size_t expected = 0;  // items told ahead so far
     for (std::size_t i = 0; i < count && outcome == RUN_LISTED; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
+        try {
+            for (; expected < count && expected <= i + LOOKAHEAD; ++expected) {
+                if (listMode)
+                    ExpectListedFile(expected);
+                else if (processIds[expected] != ownId && !IsVersionReaderProcess(processIds[expected]))
+                    ExpectProcessFile(processIds[expected], &peeked);
+                else
+                    peeked.emplace_back();
+            }
+        } catch (...) {
+            // Out of memory: the records ask for their files themselves.
+        }
+        if (i > peekedFrom && i - 1 - peekedFrom < peeked.size())
+            peeked[i - 1 - peekedFrom].process.Reset();  // a process its record did not take
+        PeekedProcess* ahead = nullptr;
+        if (!listMode && i >= peekedFrom && i - peekedFrom < peeked.size() && peeked[i - peekedFrom].processId == processIds[i])
+            ahead = &peeked[i - peekedFrom];
         // In list mode no process is opened: the listed file itself is
         // described, with process id 0.
         std::string listed;
@@ -243,7 +300,7 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
         }
         try {
             DWORD result = listMode ? static_cast<DWORD>(GetListedModuleInfo(i, record, &listed))
-                                    : GetProcessInfo(processId, record);
+                                    : GetProcessInfo(processId, record, ahead);
             name = listMode ? listed.c_str() : nullptr;
             if (result == 0) {
                 AppendBounded(record, RECORD_BUFFER_SIZE, "\n");

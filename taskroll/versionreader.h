@@ -1,45 +1,25 @@
 #pragma once
-// The system's version functions, asked in a worker process. Those functions
-// map the file their own way and trust what they find there, so a crafted
-// file can crash them or keep them busy for seconds. In a worker, such a file
-// ends or stalls only the worker: TaskRoll takes the file as damaged, starts
-// another worker for the next file, and the listing goes on.
-#include "knownfiles.h"
+// The files a record describes, asked of a worker process. TaskRoll's own
+// process opens none of them: the worker checks each file's headers, its
+// language files and the system's version read of it, and answers with the
+// strings a record takes. The system's version functions map a file their
+// own way and trust what they find there, so a crafted file can crash them
+// or keep them busy; an open can be held back by whoever holds the file. In
+// a worker, such a file ends or stalls only the worker: TaskRoll takes the
+// file as damaged, starts another worker for the next file, and the listing
+// goes on. TaskRoll tells the worker the files it will ask for as soon as it
+// knows them, and the worker reads them while TaskRoll goes on.
+#include "readerprotocol.h"
 
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 // The argument that makes TaskRoll the worker. No option of TaskRoll starts
 // with "/~", so no user command line can mean it by chance.
 constexpr char VERSION_READER_ARGUMENT[] = "/~versionreader";
-
-// The most that GetFileVersionInfoSizeA can ask for a file that passed the
-// check (a resource of 64 KiB at most): the resource, room for the ANSI copies
-// that the query function makes of an old 8-bit resource's texts, and a
-// signature. A larger answer did not come from a checked file.
-constexpr DWORD VERSION_BLOCK_MAX_BYTES = 4 * 0x10000 + 4;
-
-enum SystemRead {
-    SYSTEM_READ_NONE,       // the system found no version resource (or could not size it)
-    SYSTEM_READ_FAILED,     // it has one, but no memory for it or the read failed
-    SYSTEM_READ_TOO_LARGE,  // the system asked for more than VERSION_BLOCK_MAX_BYTES
-    SYSTEM_READ_DONE,       // `block` holds what the system wrote
-    SYSTEM_READ_CRASHED,    // the worker ended or took too long on this file, now or earlier in the run
-    SYSTEM_READ_REFUSED,    // no worker could be asked (none starts, or the run's time budget is spent)
-};
-
-// Has the system read the version resource of the file at `path` (which must
-// stay the checked file while this runs: see versioninfo.cpp) into `block`,
-// in the worker, started at the first call of a run. The system is never
-// asked in this process: a file that no worker can read is not read (logged).
-// `smallestResource` is the size of the smallest version resource that the
-// check found (0: unknown), which tells when one read of the system is enough.
-// `widePath`, where given, is the path the system is given, one the code page
-// cannot hold; `path` then only names the file in the log.
-SystemRead ReadVersionBlock(const char* path, const FileFacts& file, std::uint32_t smallestResource,
-                            std::vector<unsigned char>* block, const wchar_t* widePath = nullptr);
 
 // How a request to the worker ended.
 enum ReaderAnswer {
@@ -48,6 +28,24 @@ enum ReaderAnswer {
     READER_FAILED,          // it ended, used up its processor time or answered nonsense on the request
     READER_REFUSED,         // no worker could be asked (none starts, or the run's time budget is spent)
 };
+
+// What the worker said of a module file, or why it said nothing, with the
+// reader's own log lines for the file, to be logged where the record's
+// lines put them.
+struct ModuleReply {
+    ReaderAnswer outcome = READER_REFUSED;
+    DescribeAnswer answer;  // for READER_ANSWERED: checked as untrusted bytes already
+    std::vector<std::string> lines;
+};
+
+// Asks the worker to describe the module file at `path`, or at `widePath`
+// where the code page cannot hold it; `logPath` names it in the lines.
+void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* logPath, ModuleReply* reply);
+
+// Tells the reader a file that a later record will ask for in this order,
+// so that the worker can read it meanwhile. A file never asked for costs
+// only its read.
+void ExpectModuleFile(const char* path, const wchar_t* widePath);
 
 // Asks the worker the Java lookup `request` (the bytes that EncodeJavaRequest
 // made), within one deadline over all of its opens and reads; `answer` gets

@@ -1,0 +1,250 @@
+#include "readerprotocol.h"
+
+#include <cstring>
+
+const char* const READER_NAME_TEXTS[READER_NAMES] = {"FileVersion", "FileDescription"};
+
+namespace {
+
+void Put(std::vector<std::uint8_t>* out, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out->push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// Reads little-endian values and byte strings off a body, never past it;
+// once a read fails, every later one fails too.
+class BodyReader {
+public:
+    BodyReader(const std::uint8_t* bytes, std::size_t size) : at_(bytes), left_(size) {}
+    bool Get(std::uint64_t* value, int bytes)
+    {
+        *value = 0;
+        if (!ok_ || left_ < static_cast<std::size_t>(bytes))
+            return ok_ = false;
+        for (int i = 0; i < bytes; ++i)
+            *value |= static_cast<std::uint64_t>(at_[i]) << (8 * i);
+        at_ += bytes;
+        left_ -= static_cast<std::size_t>(bytes);
+        return true;
+    }
+    template <typename Value>
+    bool GetAs(Value* value, int bytes)
+    {
+        std::uint64_t read = 0;
+        bool got = Get(&read, bytes);
+        *value = static_cast<Value>(read);
+        return got;
+    }
+    // `count` bytes, none of them NUL.
+    bool Text(std::string* text, std::size_t count)
+    {
+        if (!ok_ || left_ < count || std::memchr(at_, 0, count) != nullptr)
+            return ok_ = false;
+        text->assign(reinterpret_cast<const char*>(at_), count);
+        at_ += count;
+        left_ -= count;
+        return true;
+    }
+    bool Flag(bool* flag)
+    {
+        std::uint64_t value = 0;
+        if (!Get(&value, 1) || value > 1)
+            return ok_ = false;
+        *flag = value != 0;
+        return true;
+    }
+    const std::uint8_t* At() const { return at_; }
+    std::size_t Left() const { return left_; }
+    // True when everything was read and nothing is left over.
+    bool Done() const { return ok_ && left_ == 0; }
+
+private:
+    const std::uint8_t* at_;
+    std::size_t left_;
+    bool ok_ = true;
+};
+
+bool SentByWorker(std::uint8_t type)
+{
+    return type == READER_FRAME_READY || type == READER_FRAME_OPENED || type == READER_FRAME_DESCRIBED ||
+           type == READER_FRAME_JAVA_ANSWER;
+}
+
+bool SentByTaskRoll(std::uint8_t type)
+{
+    return type == READER_FRAME_DESCRIBE || type == READER_FRAME_FAILED_FILE || type == READER_FRAME_JAVA;
+}
+
+}  // namespace
+
+bool AppendReaderFrame(std::vector<std::uint8_t>* out, ReaderFrame type, const std::vector<std::uint8_t>& body)
+{
+    if (body.size() > READER_FRAME_BODY_MAX)
+        return false;
+    Put(out, body.size() + 1, 4);
+    out->push_back(type);
+    out->insert(out->end(), body.begin(), body.end());
+    return true;
+}
+
+FrameSplit SplitReaderFrame(const std::uint8_t* bytes, std::size_t size, bool fromWorker, ReaderFrame* type,
+                            const std::uint8_t** body, std::size_t* bodyBytes, std::size_t* frameBytes)
+{
+    if (size < 4)
+        return FRAME_INCOMPLETE;
+    BodyReader header(bytes, size);
+    std::uint64_t length = 0;
+    header.Get(&length, 4);
+    if (length == 0 || length > READER_FRAME_BODY_MAX + 1)
+        return FRAME_INVALID;
+    if (size < READER_FRAME_HEADER_BYTES)
+        return FRAME_INCOMPLETE;
+    const std::uint8_t sent = bytes[4];
+    if (fromWorker ? !SentByWorker(sent) : !SentByTaskRoll(sent))
+        return FRAME_INVALID;
+    if (size - 4 < length)
+        return FRAME_INCOMPLETE;
+    *type = static_cast<ReaderFrame>(sent);
+    *body = bytes + READER_FRAME_HEADER_BYTES;
+    *bodyBytes = static_cast<std::size_t>(length - 1);
+    *frameBytes = static_cast<std::size_t>(length + 4);
+    return FRAME_WHOLE;
+}
+
+std::vector<std::uint8_t> EncodeDescribeRequest(const DescribeRequest& request)
+{
+    std::vector<std::uint8_t> body;
+    Put(&body, request.sequence, 4);
+    body.push_back(request.wide ? 1 : 0);
+    if (request.wide) {
+        Put(&body, request.widePath.size(), 4);
+        for (std::uint16_t unit : request.widePath)
+            Put(&body, unit, 2);
+    } else {
+        Put(&body, request.path.size(), 4);
+        body.insert(body.end(), request.path.begin(), request.path.end());
+    }
+    return body;
+}
+
+bool DecodeDescribeRequest(const std::uint8_t* body, std::size_t size, DescribeRequest* request)
+{
+    BodyReader reader(body, size);
+    std::uint64_t length = 0;
+    *request = DescribeRequest();
+    if (!reader.GetAs(&request->sequence, 4) || !reader.Flag(&request->wide) || !reader.Get(&length, 4) ||
+        length == 0 || length > READER_PATH_MAX)
+        return false;
+    if (!request->wide)
+        return reader.Text(&request->path, static_cast<std::size_t>(length)) && reader.Done();
+    if (reader.Left() != length * 2)
+        return false;
+    for (std::uint64_t i = 0; i < length; ++i) {
+        std::uint16_t unit = 0;
+        if (!reader.GetAs(&unit, 2) || unit == 0)
+            return false;
+        request->widePath.push_back(unit);
+    }
+    return reader.Done();
+}
+
+std::vector<std::uint8_t> EncodeDescribeAnswer(const DescribeAnswer& answer)
+{
+    std::vector<std::uint8_t> body;
+    Put(&body, answer.sequence, 4);
+    body.insert(body.end(), {answer.kind, static_cast<std::uint8_t>(answer.reused),
+                             static_cast<std::uint8_t>(answer.failedBefore), answer.state,
+                             static_cast<std::uint8_t>(answer.damaged)});
+    for (const DescribedStrings& strings : answer.strings) {
+        body.push_back(strings.found ? 1 : 0);
+        body.push_back(static_cast<std::uint8_t>(strings.texts.size()));
+        for (const std::string& text : strings.texts) {
+            Put(&body, text.size(), 2);
+            body.insert(body.end(), text.begin(), text.end());
+        }
+    }
+    return body;
+}
+
+bool DecodeDescribeAnswer(const std::uint8_t* body, std::size_t size, DescribeAnswer* answer)
+{
+    BodyReader reader(body, size);
+    *answer = DescribeAnswer();
+    std::uint64_t kind = 0, state = 0;
+    if (!reader.GetAs(&answer->sequence, 4) || !reader.Get(&kind, 1) || kind > DESCRIBED_FILE ||
+        !reader.Flag(&answer->reused) || !reader.Flag(&answer->failedBefore) || !reader.Get(&state, 1) ||
+        state > DESCRIBED_READ || !reader.Flag(&answer->damaged))
+        return false;
+    answer->kind = static_cast<DescribedKind>(kind);
+    answer->state = static_cast<DescribedState>(state);
+    for (DescribedStrings& strings : answer->strings) {
+        std::uint64_t count = 0;
+        if (!reader.Flag(&strings.found) || !reader.Get(&count, 1) || count > READER_TEXTS_MAX)
+            return false;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint64_t bytes = 0;
+            strings.texts.emplace_back();
+            if (!reader.Get(&bytes, 2) || bytes > READER_TEXT_MAX_BYTES ||
+                !reader.Text(&strings.texts.back(), static_cast<std::size_t>(bytes)))
+                return false;
+        }
+    }
+    // Strings belong to a resource that was read; a file that is not one has none.
+    const bool strings = !answer->strings[0].texts.empty() || !answer->strings[1].texts.empty() ||
+                         answer->strings[0].found || answer->strings[1].found;
+    if (strings && (answer->kind != DESCRIBED_FILE || answer->state != DESCRIBED_READ || answer->failedBefore))
+        return false;
+    return reader.Done();
+}
+
+std::vector<std::uint8_t> EncodeFileFacts(const std::uint32_t* sequence, const FileFacts& facts)
+{
+    std::vector<std::uint8_t> body;
+    if (sequence != nullptr)
+        Put(&body, *sequence, 4);
+    body.push_back(facts.kind);
+    for (std::uint64_t value : {facts.volume, facts.idHigh, facts.index, facts.size, facts.lastWrite})
+        Put(&body, value, 8);
+    return body;
+}
+
+bool DecodeFileFacts(const std::uint8_t* body, std::size_t size, std::uint32_t* sequence, FileFacts* facts)
+{
+    BodyReader reader(body, size);
+    std::uint64_t kind = 0;
+    *facts = FileFacts();
+    if ((sequence != nullptr && !reader.GetAs(sequence, 4)) || !reader.Get(&kind, 1) || kind > FILE_KEY_ID_128 ||
+        kind == FILE_KEY_NONE)
+        return false;
+    facts->kind = static_cast<FileKeyKind>(kind);
+    return reader.Get(&facts->volume, 8) && reader.Get(&facts->idHigh, 8) && reader.Get(&facts->index, 8) &&
+           reader.Get(&facts->size, 8) && reader.Get(&facts->lastWrite, 8) && reader.Done();
+}
+
+std::vector<std::uint8_t> EncodeJavaFrame(const JavaFrame& frame)
+{
+    std::vector<std::uint8_t> body;
+    Put(&body, frame.sequence, 4);
+    body.insert(body.end(), frame.lookup.begin(), frame.lookup.end());
+    return body;
+}
+
+bool DecodeJavaFrame(const std::uint8_t* body, std::size_t size, JavaFrame* frame)
+{
+    BodyReader reader(body, size);
+    if (!reader.GetAs(&frame->sequence, 4))
+        return false;
+    frame->lookup.assign(reader.At(), reader.At() + reader.Left());
+    return true;
+}
+
+std::string RequestKey(const DescribeRequest& request)
+{
+    std::string key(1, request.wide ? 'W' : 'A');
+    if (!request.wide)
+        return key + request.path;
+    for (std::uint16_t unit : request.widePath)
+        key += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return key;
+}

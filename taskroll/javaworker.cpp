@@ -1,0 +1,7 @@
+#include "versionreader.h"
+
+// The worker's side of a Java lookup.
+bool AnswerJavaLookup(const unsigned char*, std::size_t, std::vector<unsigned char>*)
+{
+    return false;
+}

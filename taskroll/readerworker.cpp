@@ -1,0 +1,308 @@
+#include "internal.h"
+
+#include "files.h"
+#include "readerworker.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+// The worker's side: it reads TaskRoll's frames from its standard input,
+// describes each file asked for and writes the answers to its standard
+// output, in the order asked. An answer that costs no open (a path spelled
+// as before) waits to go with the next ones; before anything that may take
+// time (an open, a read), what is waiting is written, so that TaskRoll
+// always knows which request the worker is on.
+
+namespace {
+
+constexpr std::size_t INPUT_CHUNK_BYTES = 64 * 1024;
+
+struct WorkerIo {
+    std::vector<std::uint8_t> input;  // received, not yet taken apart
+    std::vector<std::uint8_t> output;  // answers not yet written
+    HANDLE out = INVALID_HANDLE_VALUE;
+    bool batching = false;  // the true worker's: a stand-in answers each request at once
+};
+
+WorkerIo& Io()
+{
+    static WorkerIo io;
+    return io;
+}
+
+DescribedFiles& Described()
+{
+    static DescribedFiles files;
+    return files;
+}
+
+bool WriteAll(HANDLE pipe, const std::uint8_t* bytes, std::size_t size)
+{
+    while (size > 0) {
+        DWORD count = 0;
+        if (!WriteFile(pipe, bytes, static_cast<DWORD>(size), &count, nullptr) || count == 0)
+            return false;
+        bytes += count;
+        size -= count;
+    }
+    return true;
+}
+
+bool Flush()
+{
+    WorkerIo& io = Io();
+    bool written = io.output.empty() || WriteAll(io.out, io.output.data(), io.output.size());
+    io.output.clear();
+    return written;
+}
+
+std::string TextOfPath(const DescribeRequest& request)
+{
+    if (!request.wide)
+        return request.path;
+    std::wstring wide(request.widePath.begin(), request.widePath.end());
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], size, nullptr, nullptr);
+    text.resize(text.size() - 1);
+    return text;
+}
+
+// The system's read of a file that passed the check, and the strings a
+// record takes from what it read.
+void ReadChecked(const PinnedFile& pinned, std::uint32_t smallestResource, DescribeAnswer* answer)
+{
+    static std::vector<unsigned char> block;  // one buffer for the worker's run
+    switch (AskSystem(pinned, smallestResource, &block)) {
+    case SYSTEM_READ_NONE:
+        return;
+    case SYSTEM_READ_FAILED:
+        answer->state = DESCRIBED_UNREADABLE;
+        return;
+    case SYSTEM_READ_TOO_LARGE:
+        answer->state = DESCRIBED_READ;
+        answer->damaged = true;
+        return;
+    case SYSTEM_READ_DONE:
+        break;
+    }
+    answer->state = DESCRIBED_READ;
+    VersionTree tree;
+    answer->damaged = CheckVersionTree(block.data(), block.size(), &tree);
+    ChooseStrings(tree, answer->strings);
+}
+
+// The check, and the system's read of a file that passes it.
+void CheckAndRead(const char* path, PinnedFile* pinned, BeforeSystemRead beforeRead, DescribeAnswer* answer)
+{
+    ResourceFacts sizes;
+    ResourceCheck check = CheckFile(pinned->file.Get(), &sizes);
+    if (check == RESOURCE_PATH_INTACT && sizes.languageNeutral) {
+        PinFile(path, pinned);
+        LanguageFiles files;
+        files.facts = sizes;
+        try {
+            CheckLanguageFiles(pinned, &files);
+        } catch (...) {
+            files.damaged = true;  // out of memory: unchecked files stay unread
+        }
+        check = files.damaged ? RESOURCE_PATH_DAMAGED : check;
+        sizes = files.facts;
+    }
+    if (check == RESOURCE_PATH_DAMAGED) {
+        // Nothing of it reaches the system: the default texts stand.
+        answer->state = DESCRIBED_READ;
+        answer->damaged = true;
+    } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
+        // A module without a version resource: the system would find none.
+    } else {
+        if (pinned->widePath.empty())
+            PinFile(path, pinned);
+        if (beforeRead != nullptr)
+            beforeRead(path);
+        ReadChecked(*pinned, sizes.smallest, answer);
+    }
+}
+
+// Describes the file that `request` names. A path spelled as before, or
+// another spelling of a file described before, is answered from what the
+// worker kept of it, with no read.
+void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, DescribeAnswer* answer)
+{
+    *answer = DescribeAnswer();
+    answer->sequence = request.sequence;
+    const std::string key = RequestKey(request);
+    if (const DescribeAnswer* kept = Described().FindPath(key)) {
+        *answer = *kept;
+        answer->sequence = request.sequence;
+        answer->reused = true;
+        return;
+    }
+    Flush();
+    // The file is checked, pinned and read on the native file system (the
+    // 32-bit build describes System32 itself).
+    handles::NativeViewScope native;
+    const std::wstring wide(request.widePath.begin(), request.widePath.end());
+    const wchar_t* unicodePath = request.wide ? wide.c_str() : nullptr;
+    const char* path = request.path.c_str();
+    const std::string named = request.wide ? TextOfPath(request) : request.path;
+    handles::FileHandle checked;
+    FileKind kind = unicodePath != nullptr ? CheckFileKind(unicodePath, &checked) : CheckFileKind(path, &checked);
+    if (kind != FILE_ON_DISK) {
+        answer->kind = kind == FILE_MISSING ? DESCRIBED_MISSING : DESCRIBED_NOT_ON_DISK;
+        return;
+    }
+    answer->kind = DESCRIBED_FILE;
+    // Where an open without access rights was refused, one for reading may
+    // still be granted.
+    if (!checked)
+        checked.Reset(OpenForReadingOnly(path, unicodePath));
+    if (!checked)
+        return;
+    bool directory = false;
+    FileFacts facts = FactsOf(checked.Get(), &directory);
+    if (directory)
+        return;  // a directory has no resource
+    if (const DescribeAnswer* kept = Described().FindFile(facts, key)) {
+        *answer = *kept;
+        answer->sequence = request.sequence;
+        answer->reused = true;
+        return;
+    }
+    if (Described().Failed(facts)) {
+        answer->failedBefore = true;
+        return;
+    }
+    // The file's identity goes first: should the read end the worker,
+    // TaskRoll knows the file, however it is spelled next.
+    if (IsKnowable(facts)) {
+        AppendReaderFrame(&Io().output, READER_FRAME_OPENED, EncodeFileFacts(&request.sequence, facts));
+        Flush();
+    }
+    // A file that cannot be reopened shared for reading only (its reading is
+    // refused, or someone holds it open for writing) is not given to the
+    // system, and nothing is kept of it.
+    PinnedFile pinned;
+    pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &facts);
+    if (!pinned.file)
+        return;
+    pinned.facts = facts;
+    pinned.unicodePath = unicodePath;
+    CheckAndRead(named.c_str(), &pinned, beforeRead, answer);
+    // Held for the worker's run, so that this spelling keeps naming the file
+    // described; the pinned handle and the folders go now.
+    handles::FileHandle held(ReOpenFile(pinned.file.Get(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+    if (held)
+        Described().Keep(facts, key, *answer, std::move(held));
+}
+
+}  // namespace
+
+bool ReadVersionRequest(HANDLE input, VersionRequest* request)
+{
+    WorkerIo& io = Io();
+    for (;;) {
+        ReaderFrame type;
+        const std::uint8_t* body = nullptr;
+        std::size_t bodyBytes = 0, frameBytes = 0;
+        FrameSplit split =
+            SplitReaderFrame(io.input.data(), io.input.size(), false, &type, &body, &bodyBytes, &frameBytes);
+        if (split == FRAME_INVALID)
+            return false;
+        if (split == FRAME_WHOLE) {
+            bool sound = true;
+            request->type = type;
+            if (type == READER_FRAME_FAILED_FILE) {
+                FileFacts facts;
+                sound = DecodeFileFacts(body, bodyBytes, nullptr, &facts);
+                if (sound)
+                    Described().AddFailed(facts);
+            } else if (type == READER_FRAME_DESCRIBE) {
+                sound = DecodeDescribeRequest(body, bodyBytes, &request->describe);
+                if (sound)
+                    request->path = TextOfPath(request->describe);
+            } else {
+                sound = DecodeJavaFrame(body, bodyBytes, &request->java);
+            }
+            io.input.erase(io.input.begin(), io.input.begin() + static_cast<std::ptrdiff_t>(frameBytes));
+            if (!sound)
+                return false;
+            if (type == READER_FRAME_FAILED_FILE)
+                continue;
+            return io.batching || Flush();
+        }
+        if (!Flush())
+            return false;
+        const std::size_t have = io.input.size();
+        io.input.resize(have + INPUT_CHUNK_BYTES);
+        DWORD count = 0;
+        if (!ReadFile(input, io.input.data() + have, INPUT_CHUNK_BYTES, &count, nullptr) || count == 0)
+            return false;
+        io.input.resize(have + count);
+    }
+}
+
+bool AnswerVersionRequest(HANDLE output, const VersionRequest& request, BeforeSystemRead beforeRead)
+{
+    WorkerIo& io = Io();
+    io.out = output;
+    try {
+        if (request.type == READER_FRAME_DESCRIBE) {
+            DescribeAnswer answer;
+            Describe(request.describe, beforeRead, &answer);
+            AppendReaderFrame(&io.output, READER_FRAME_DESCRIBED, EncodeDescribeAnswer(answer));
+        } else {
+            Flush();
+            JavaFrame answer;
+            answer.sequence = request.java.sequence;
+            if (!AnswerJavaLookup(request.java.lookup.data(), request.java.lookup.size(), &answer.lookup))
+                return false;
+            AppendReaderFrame(&io.output, READER_FRAME_JAVA_ANSWER, EncodeJavaFrame(answer));
+        }
+    } catch (...) {
+        return false;  // out of memory: the worker ends, and TaskRoll takes the file as failed
+    }
+    return io.batching || Flush();
+}
+
+namespace {
+
+LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void EnterVersionReaderProcess()
+{
+    // A crash ends the worker at once: no error report, no debugger, nothing
+    // that waits for somebody (the job's own rule does the same on Windows;
+    // Wine would start its debugger). A missing disk asks nobody either.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(EndAtOnce);
+    // VERSION is loaded before the worker says it runs, outside the native
+    // file-system view: System32 then names the build's own system folder.
+    LoadVersionFunctions();
+    std::vector<std::uint8_t> ready;
+    AppendReaderFrame(&ready, READER_FRAME_READY,
+                      std::vector<std::uint8_t>(READER_READY_WORD, READER_READY_WORD + sizeof READER_READY_WORD - 1));
+    Io().out = GetStdHandle(STD_OUTPUT_HANDLE);
+    WriteAll(Io().out, ready.data(), ready.size());
+}
+
+int RunVersionReader()
+{
+    EnterVersionReaderProcess();
+    Io().batching = true;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    VersionRequest request;
+    while (ReadVersionRequest(input, &request) && AnswerVersionRequest(output, request)) {
+    }
+    Flush();
+    return 0;
+}

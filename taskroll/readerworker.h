@@ -1,0 +1,114 @@
+#pragma once
+// The worker's side of a version read, by concern: what a file is (its
+// identity, and what the worker keeps of files it described), the pinning of
+// a file and its folders while the system reads it, its language files, the
+// system's read, and the choice of the strings a record takes. Only the
+// worker calls these: TaskRoll's own process opens none of the files.
+#include "handles.h"
+#include "knownfiles.h"
+#include "peresource.h"
+#include "readerprotocol.h"
+#include "versiontree.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// identitycache.cpp
+// What the open handle tells of its file, as IdentifyFile takes it: no
+// identity where it tells nothing, or where the file lies on a volume whose
+// ids a run does not trust. `directory` tells whether it is a directory.
+FileFacts FactsOf(HANDLE file, bool* directory);
+
+// What the worker keeps of the files it described: each file's answer,
+// found by its identity or by a spelling of its path seen before, and the
+// file itself, held open (for reading, shared for reading and deletion: no
+// one can write it, an updater can still rename or replace it) so that a
+// spelling seen before still names the file described. Bounded in bytes; a
+// worker that starts again starts empty.
+class DescribedFiles {
+public:
+    // The answer kept for the path spelled `key`, or null.
+    const DescribeAnswer* FindPath(const std::string& key) const;
+    // The answer kept for the file `facts`, or null; `key` then names it too.
+    const DescribeAnswer* FindFile(const FileFacts& facts, const std::string& key);
+    // Keeps `answer` for `facts` and `key`, with the file held open in `held`.
+    void Keep(const FileFacts& facts, const std::string& key, const DescribeAnswer& answer,
+              handles::FileHandle held);
+    bool Failed(const FileFacts& facts) const { return failed_.Find(facts) != nullptr; }
+    void AddFailed(const FileFacts& facts) { failed_.Add(facts, true); }
+
+private:
+    struct Kept {
+        DescribeAnswer answer;
+        handles::FileHandle held;
+    };
+    KnownFiles<Kept> files_{4096, 1024 * 1024};
+    std::vector<std::pair<std::string, FileFacts>> paths_;  // sorted by spelling
+    std::size_t pathBytes_ = 0;
+    KnownFiles<bool> failed_{256};
+};
+
+// pinning.cpp
+// The checked file, held so that the system reads that file and no other: the
+// file itself is open, shared for reading only (nobody can write, delete or
+// rename it), and so is every directory on its path, shared without delete,
+// until the read is done. The system is given the file's final path, as the
+// file system resolves it for the open handle, so no link, junction or short
+// name on the way can lead elsewhere. The folders keep the path leading to
+// the checked file on a file system that lets a folder above an open file be
+// renamed and another be put in its place (NTFS does not; Wine's does).
+struct PinnedFile {
+    handles::FileHandle file;
+    std::vector<handles::FileHandle> directories;
+    std::vector<handles::FileHandle> languageFiles;  // held as the file is
+    std::string path;        // what the system is given; empty: the code page cannot hold it
+    std::wstring widePath;   // the same as the file system names it: given where `path` is empty
+    FileFacts facts;
+    const wchar_t* unicodePath = nullptr;  // what the file was opened by, where the code page cannot hold it
+};
+
+// The file at `path` (or `unicodePath`) opened for reading, shared for reading only.
+HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath);
+// The checked file `checked` opened again for reading, shared for reading
+// only; by its path where the file system cannot reopen a handle (`facts`
+// are then that open's).
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts);
+// Sets the path the system is given and holds the folders above the file.
+void PinFile(const char* path, PinnedFile* pinned);
+// Holds the directories of `wide` below its root, as far as they can be opened.
+void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories);
+
+// languagefiles.cpp
+// The check of the open file `handle`'s headers and resource directory; a
+// file whose size cannot be had is damaged.
+ResourceCheck CheckFile(HANDLE handle, ResourceFacts* facts);
+// Checks the language files of the language-neutral module pinned in
+// `pinned`, holding each one checked.
+void CheckLanguageFiles(PinnedFile* pinned, LanguageFiles* files);
+
+// systemread.cpp
+// The most that GetFileVersionInfoSizeA can ask for a file that passed the
+// check (a resource of 64 KiB at most): the resource, room for the ANSI
+// copies that the query function makes of an old 8-bit resource's texts, and
+// a signature. A larger answer did not come from a checked file.
+constexpr DWORD VERSION_BLOCK_MAX_BYTES = 4 * 0x10000 + 4;
+enum SystemRead {
+    SYSTEM_READ_NONE,       // the system found no version resource (or could not size it)
+    SYSTEM_READ_FAILED,     // it has one, but no memory for it or the read failed
+    SYSTEM_READ_TOO_LARGE,  // the system asked for more than VERSION_BLOCK_MAX_BYTES
+    SYSTEM_READ_DONE,       // `block` holds what the system wrote
+};
+// Loads the system's version functions (from System32, outside the native
+// file-system view); the worker calls it once, before its first request.
+void LoadVersionFunctions();
+// The system's read of the pinned file's version resource into `block`.
+// `smallestResource` (0: unknown) tells when one read is enough.
+SystemRead AskSystem(const PinnedFile& pinned, std::uint32_t smallestResource, std::vector<unsigned char>* block);
+
+// stringchoice.cpp
+// The strings a record takes from the resource `tree`, for each of
+// READER_NAME_TEXTS, converted to the ANSI code page and cut as a record cuts them.
+void ChooseStrings(const VersionTree& tree, DescribedStrings (&strings)[READER_NAMES]);
