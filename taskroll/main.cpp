@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Wide, so that a current directory named outside the ANSI code page is found.
 std::wstring s_iconsPath;
 std::wstring s_outputPath;
-char s_record[RECORD_BUFFER_SIZE];
 
 void ShowUsage()
 {
@@ -117,11 +117,13 @@ int main(int argc, char* argv[])
 
     // From here on "\n" on standard output stays a single byte.
     _setmode(_fileno(stdout), _O_BINARY);
-    std::memset(s_record, 0, sizeof s_record);
+    // The record buffer is allocated, not static: this toolchain keeps a
+    // zero-filled static array in the program file, 32 KiB of zeros.
+    std::vector<char> record(RECORD_BUFFER_SIZE, '\0');
     OutputRefusal refusal = OUTPUT_OPEN_FAILED;
-    int failure = GetProcessesData(s_record, s_outputPath.c_str(), &refusal);
+    int failure = GetProcessesData(record.data(), s_outputPath.c_str(), &refusal);
     // The record of the last process handled, if it yielded one.
-    std::fputs(s_record, stdout);
+    std::fputs(record.data(), stdout);
     LogMessage("TaskRoll Terminated");
     FreeLogFile();
     return failure == RUN_LISTED ? 0 : ReportFailure(failure, s_outputPath, refusal);
