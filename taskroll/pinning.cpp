@@ -10,16 +10,11 @@ namespace {
 // a plain path says the same (the version functions load the file by its
 // path). Empty when the code page cannot hold it (`wide` has it then) or the
 // system cannot tell (`wide` is empty too).
-std::string FinalPathOf(HANDLE file, std::wstring* wide)
+std::string FinalPathOf(HANDLE file, const std::wstring& known, std::wstring* wide)
 {
-    wide->assign(32768, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(file, &(*wide)[0], static_cast<DWORD>(wide->size()),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= wide->size()) {
-        wide->clear();
+    *wide = known.empty() ? RawFinalPathOf(file) : known;
+    if (wide->empty())
         return std::string();
-    }
-    wide->resize(length);
     if (wide->compare(0, 8, L"\\\\?\\UNC\\") == 0)
         wide->replace(0, 8, L"\\\\");
     else if (wide->compare(0, 4, L"\\\\?\\") == 0 && wide->size() >= 7 && (*wide)[5] == L':' && (*wide)[6] == L'\\')
@@ -60,7 +55,8 @@ HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath)
 // only. A file system that cannot reopen a handle (a network redirector may
 // not) has the file opened by its path instead, and `facts` are then that
 // open's: the file is read as it was before the check kept its open.
-handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts)
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts,
+                                     std::wstring* finalPath)
 {
     handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
     const DWORD error = file ? ERROR_SUCCESS : GetLastError();
@@ -69,7 +65,7 @@ handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePat
     file.Reset(OpenForReadingOnly(path, unicodePath));
     bool directory = false;
     if (file)
-        *facts = FactsOf(file.Get(), &directory);
+        *facts = FactsOf(file.Get(), &directory, finalPath);
     return file;
 }
 
@@ -79,7 +75,7 @@ handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePat
 void PinFile(const char* path, PinnedFile* pinned)
 {
     std::wstring& wide = pinned->widePath;
-    pinned->path = FinalPathOf(pinned->file.Get(), &wide);
+    pinned->path = FinalPathOf(pinned->file.Get(), pinned->finalPath, &wide);
     if (wide.empty() && pinned->unicodePath != nullptr) {
         wide = pinned->unicodePath;
         return;
@@ -94,9 +90,57 @@ void PinFile(const char* path, PinnedFile* pinned)
         return;
     }
     try {
-        HoldDirectories(wide, &pinned->directories);
+        HoldFolders(wide);
     } catch (...) {
-        // Out of memory: the file itself stays held.
+        ReleaseFolders();  // out of memory: the file itself stays held
     }
+}
+
+namespace {
+
+// The folders held for the files read one after the other, each with the
+// length of its path: a list of one folder's files opens its folders once.
+std::vector<std::pair<std::size_t, handles::FileHandle>>& HeldFolders()
+{
+    static std::vector<std::pair<std::size_t, handles::FileHandle>> held;
+    return held;
+}
+
+std::wstring& HeldPath()
+{
+    static std::wstring path;
+    return path;
+}
+
+}  // namespace
+
+void HoldFolders(const std::wstring& wide)
+{
+    auto& held = HeldFolders();
+    std::wstring& heldPath = HeldPath();
+    // Those of the last file that lie on this file's path stay held.
+    std::size_t keep = 0;
+    while (keep < held.size() && held[keep].first < wide.size() && wide[held[keep].first] == L'\\' &&
+           heldPath.compare(0, held[keep].first, wide, 0, held[keep].first) == 0)
+        ++keep;
+    held.resize(keep);
+    heldPath = wide;
+    std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
+    if (root == std::wstring::npos)
+        return;
+    std::size_t end = keep > 0 ? wide.find(L'\\', held.back().first + 1) : wide.find(L'\\', root + 1);
+    for (; end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
+        handles::FileHandle folder(CreateFileW(wide.substr(0, end).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        // A folder that cannot be opened is not held; those below it still are.
+        held.emplace_back(end, std::move(folder));
+    }
+}
+
+void ReleaseFolders()
+{
+    HeldFolders().clear();
+    HeldPath().clear();
 }
 

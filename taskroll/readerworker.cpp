@@ -162,7 +162,8 @@ void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, Descr
     if (!checked)
         return;
     bool directory = false;
-    FileFacts facts = FactsOf(checked.Get(), &directory);
+    std::wstring finalPath;
+    FileFacts facts = FactsOf(checked.Get(), &directory, &finalPath);
     if (directory)
         return;  // a directory has no resource
     if (const DescribeAnswer* kept = Described().FindFile(facts, key)) {
@@ -185,11 +186,12 @@ void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, Descr
     // refused, or someone holds it open for writing) is not given to the
     // system, and nothing is kept of it.
     PinnedFile pinned;
-    pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &facts);
+    pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &facts, &finalPath);
     if (!pinned.file)
         return;
     pinned.facts = facts;
     pinned.unicodePath = unicodePath;
+    pinned.finalPath.swap(finalPath);
     CheckAndRead(named.c_str(), &pinned, beforeRead, answer);
     // Held for the worker's run, so that this spelling keeps naming the file
     // described; the pinned handle and the folders go now.
@@ -233,6 +235,8 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
                 continue;
             return io.batching || Flush();
         }
+        // Nothing to do until TaskRoll asks again: no folder stays held meanwhile.
+        ReleaseFolders();
         if (!Flush())
             return false;
         const std::size_t have = io.input.size();
@@ -264,7 +268,10 @@ bool AnswerVersionRequest(HANDLE output, const VersionRequest& request, BeforeSy
     } catch (...) {
         return false;  // out of memory: the worker ends, and TaskRoll takes the file as failed
     }
-    return io.batching || Flush();
+    if (io.batching)
+        return true;
+    ReleaseFolders();
+    return Flush();
 }
 
 namespace {

@@ -19,8 +19,12 @@
 // identitycache.cpp
 // What the open handle tells of its file, as IdentifyFile takes it: no
 // identity where it tells nothing, or where the file lies on a volume whose
-// ids a run does not trust. `directory` tells whether it is a directory.
-FileFacts FactsOf(HANDLE file, bool* directory);
+// ids a run does not trust. `directory` tells whether it is a directory (no
+// identity then); `finalPath`, where given, gets the file's final path as
+// the file system gives it for the handle (empty: not known).
+FileFacts FactsOf(HANDLE file, bool* directory, std::wstring* finalPath = nullptr);
+// The final path of the open file, "\\?\" and all (empty: not known).
+std::wstring RawFinalPathOf(HANDLE file);
 
 // What the worker keeps of the files it described: each file's answer,
 // found by its identity or by a spelling of its path seen before, and the
@@ -68,18 +72,27 @@ struct PinnedFile {
     std::wstring widePath;   // the same as the file system names it: given where `path` is empty
     FileFacts facts;
     const wchar_t* unicodePath = nullptr;  // what the file was opened by, where the code page cannot hold it
+    std::wstring finalPath;  // as the system gave it for the check's open; empty: ask the pinned handle
 };
 
 // The file at `path` (or `unicodePath`) opened for reading, shared for reading only.
 HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath);
 // The checked file `checked` opened again for reading, shared for reading
 // only; by its path where the file system cannot reopen a handle (`facts`
-// are then that open's).
-handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts);
+// and `finalPath` are then that open's).
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts,
+                                     std::wstring* finalPath);
 // Sets the path the system is given and holds the folders above the file.
 void PinFile(const char* path, PinnedFile* pinned);
 // Holds the directories of `wide` below its root, as far as they can be opened.
 void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories);
+// The same for the pinned file's own folders, which stay held while the
+// files that follow lie in them too, until ReleaseFolders: the worker
+// releases them whenever it has no request to work on, so no folder stays
+// held while TaskRoll does anything else, and a list of one folder's files
+// opens that folder once.
+void HoldFolders(const std::wstring& wide);
+void ReleaseFolders();
 
 // languagefiles.cpp
 // The check of the open file `handle`'s headers and resource directory; a

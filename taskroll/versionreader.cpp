@@ -511,8 +511,9 @@ void ExpectModuleFile(const char* path, const wchar_t* widePath)
         const DescribeRequest request = DescribeOf(state.nextSequence, path, widePath);
         Enqueue(state, READER_FRAME_DESCRIBE, EncodeDescribeRequest(request), RequestKey(request),
                 path != nullptr ? path : "");
-        if (state.worker.process && !SendRequests(state))
-            EndWorker(state);  // asked again by the record that wants it
+        // A pipe that fails here shows when a record waits for its answer.
+        if (state.worker.process)
+            SendRequests(state);
     } catch (...) {
         // Out of memory: the record asks for it itself.
     }
