@@ -68,7 +68,7 @@ wine "$runner" \
     --floor-browsers "$(win build/bench-x86/bin/floor_browsers.exe)" \
     --runs "${BENCH_RUNS:-7}" --files "${BENCH_FILES:-2000}" --log-files "${BENCH_LOG_FILES:-200}" \
     --procs "${BENCH_PROCS:-100}" --browsers "${BENCH_BROWSERS:-1000}" \
-    --java-runs "${BENCH_JAVA_RUNS:-3}" --java-dirs "${BENCH_JAVA_DIRS:-256}" \
+    --java-runs "${BENCH_JAVA_RUNS:-3}" --java-dirs "${BENCH_JAVA_DIRS:-256}" --machine "$I386_MODE" \
     --table "$(win "$work/table.txt")" </dev/null
 # Row 5 measures the x86 Webroster (and its x86 floor): how 32-bit code runs
 # here moves it by up to 2.5x.

@@ -7,8 +7,15 @@
 //   listing.cpp       GetProcessesData: one record per process or listed path, to processes.dat
 //   imagepath.cpp     FindExecutablePath, GetAnsiModulePath: a process's executable as the kernel records it
 //   output.cpp        BeginOutput, FinishOutput: processes.dat replaced whole by a new file (core/outputfile decides)
-//   versioninfo.cpp   ReadVersionResource, GetVersionInfo: the check, the pinned file, the strings
-//   versionreader.cpp ReadVersionBlock, RunVersionReader: the system's version functions in a worker
+//   versioninfo.cpp   AskModuleFile, GetVersionInfo: the strings a record takes from the worker's answer
+//   versionreader.cpp DescribeModuleFile, ExpectModuleFile: TaskRoll's side of the worker (core/readerprotocol)
+//   boundedchild.cpp  StartWorker: the worker's restricted token, job and pipe
+//   readerworker.cpp  RunVersionReader: the worker's side, which opens every file a record describes
+//   identitycache.cpp FactsOf, DescribedFiles: a file's identity, and the files the worker described
+//   pinning.cpp       PinFile: a file and its folders held while the system reads it
+//   languagefiles.cpp CheckFile, CheckLanguageFiles: the check (core/peresource) and a module's language files
+//   systemread.cpp    AskSystem: the system's version read
+//   stringchoice.cpp  ChooseStrings: the strings a record takes (core/versiontree), in the ANSI code page
 //   javacmd.cpp       GetJavaCommandLine: the lookup order for a JVM's perf-data file (core/ownerplaces plans it)
 //   perffile.cpp      ReadPerfDataFile: one perf-data file opened, judged (core/perfdata decides) and read
 //   ownerfacts.cpp    GetOwnerSid, GetOwnerFacts: a process's owner: token, SID, account, registry, profile
