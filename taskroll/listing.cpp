@@ -114,6 +114,7 @@ struct PeekedProcess {
     DWORD processId = 0;
     handles::ProcessHandle process;
     wchar_t path[PATH_BUFFER_SIZE] = {};
+    bool local = false;  // the image lies on a volume known to be local
 };
 
 // Records looked at ahead of the one being built, so that the worker reads
@@ -129,8 +130,10 @@ void ExpectProcessFile(DWORD processId, std::vector<PeekedProcess>* peeked)
     ahead.processId = processId;
     std::string ansi;
     char full[PATH_BUFFER_SIZE] = {};
-    if (!PeekExecutablePath(processId, &ahead.process, ahead.path) || !IsOnLocalVolume(ahead.path) ||
-        std::wcschr(ahead.path, L'~') != nullptr || !ToAnsiLossless(ahead.path, &ansi) ||
+    if (!PeekExecutablePath(processId, &ahead.process, ahead.path))
+        return;
+    ahead.local = IsOnLocalVolume(ahead.path);
+    if (!ahead.local || std::wcschr(ahead.path, L'~') != nullptr || !ToAnsiLossless(ahead.path, &ansi) ||
         ansi.size() >= PATH_BUFFER_SIZE)
         return;
     DWORD length = GetFullPathNameA(ansi.c_str(), PATH_BUFFER_SIZE, full, nullptr);
@@ -158,17 +161,21 @@ DWORD GetProcessInfo(DWORD processId, char* record, PeekedProcess* peeked = null
     // for the process's owner, and it keeps the id from being reused meanwhile.
     handles::ProcessHandle process;
     wchar_t path[PATH_BUFFER_SIZE] = {};
+    bool local = false;
     if (peeked != nullptr && peeked->process) {
         process = std::move(peeked->process);
         std::wcsncpy(path, peeked->path, PATH_BUFFER_SIZE - 1);
+        local = peeked->local;
     } else if (DWORD error = FindExecutablePath(processId, &process, path)) {
         return error;
+    } else {
+        local = IsOnLocalVolume(path);
     }
     // An image on a share is not opened, not even to see that it is there:
     // run as SYSTEM, every open would authenticate the computer's account to
     // the server of whoever started the program. Its path is not expanded
     // either (that asks the file system); the kernel gives it in full.
-    if (!IsOnLocalVolume(path)) {
+    if (!local) {
         std::string name;
         if (!ToAnsiLossless(path, &name) || name.size() >= PATH_BUFFER_SIZE)
             name = EscapedPath(reinterpret_cast<const std::uint16_t*>(path), std::wcslen(path));
@@ -224,6 +231,9 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     std::size_t nameCount = GetNameCount();
     bool listMode = nameCount > 0;
 
+    // The worker starts while the list is read or the processes enumerated.
+    if (listMode)
+        StartVersionReader();
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
     OutputStage stage;
     FILE* output = nullptr;
@@ -256,6 +266,8 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
             return RUN_ENUMERATION_FAILED;
         }
         count = processIds.size();
+        // After the enumeration, so that it lists no worker of this run.
+        StartVersionReader();
     }
     DWORD ownId = GetCurrentProcessId();
 

@@ -76,6 +76,8 @@ struct ReaderState {
     OVERLAPPED reading = {};
     bool readPending = false;
     DWORD lastArrival = 0;  // when the last answer (or the worker's ready frame) came
+    bool ready = false;     // the worker said that it runs
+    DWORD launchedAt = 0;   // when it was started
     std::uint32_t sampledFor = 0;  // the request whose processor time `sample` began
     ProcessorSample sample;
     KnownFiles<bool> failed{FAILED_FILES_MAX};
@@ -114,6 +116,7 @@ void EndWorker(ReaderState& state)
         state.readPending = false;
     }
     StopWorker(&state.worker);
+    state.ready = false;
     state.received.clear();
     for (Request& request : state.requests) {
         if (request.sent && !request.resolved)
@@ -222,11 +225,10 @@ bool TakeFrames(ReaderState& state)
     return sound;
 }
 
-// Starts a worker and waits for its word that it runs, so that starting a
-// process (slow on a busy machine) never counts against a file's bound; then
-// tells it the files that ended a worker before. 0, or why not.
-DWORD BeginWorker(ReaderState& state)
+// Starts a worker, which then gets ready while TaskRoll goes on. 0, or why not.
+DWORD LaunchWorker(ReaderState& state)
 {
+    state.ready = false;
     DWORD error = StartWorker(&state.worker, state.start);
     if (state.worker.id != 0) {
         state.workerIds[state.starts % WORKER_IDS_MAX] = state.worker.id;
@@ -239,7 +241,15 @@ DWORD BeginWorker(ReaderState& state)
     } catch (...) {
         return ERROR_OUTOFMEMORY;
     }
-    const DWORD began = GetTickCount();
+    state.launchedAt = GetTickCount();
+    return 0;
+}
+
+// Waits for the launched worker's word that it runs, so that starting a
+// process (slow on a busy machine) never counts against a file's bound; then
+// tells it the files that ended a worker before. 0, or why not.
+DWORD AwaitWorker(ReaderState& state)
+{
     for (;;) {
         ReaderFrame type;
         const std::uint8_t* body = nullptr;
@@ -255,12 +265,13 @@ DWORD BeginWorker(ReaderState& state)
             state.received.erase(state.received.begin(), state.received.begin() + static_cast<std::ptrdiff_t>(frameBytes));
             break;
         }
-        const DWORD waited = GetTickCount() - began;
+        const DWORD waited = GetTickCount() - state.launchedAt;
         if (waited >= WORKER_START_MS)
             return ERROR_TIMEOUT;
         if (Receive(state, WORKER_START_MS - waited) == RECEIVED_END)
             return ERROR_PROCESS_ABORTED;
     }
+    state.ready = true;
     state.lastArrival = GetTickCount();
     std::vector<std::uint8_t> told;
     for (const FileFacts& facts : state.failedFiles)
@@ -382,13 +393,15 @@ void Await(ReaderState& state, Request* target)
             Resolve(target, READER_REFUSED);
             return;
         }
-        if (!state.worker.process) {
-            const DWORD began = GetTickCount();
-            if (DWORD error = BeginWorker(state)) {
+        if (!state.ready) {
+            DWORD error = state.worker.process ? 0 : LaunchWorker(state);
+            if (error == 0)
+                error = AwaitWorker(state);
+            if (error != 0) {
                 EndWorker(state);
                 ++state.budget.startFailures;
                 if (error == ERROR_TIMEOUT)
-                    CountTimedOutTry(&state.budget, GetTickCount() - began);
+                    CountTimedOutTry(&state.budget, GetTickCount() - state.launchedAt);
                 state.unavailable = !MayStartWorker(state.budget);
                 if (target->type == READER_FRAME_DESCRIBE)
                     target->lines.push_back(Line("The version reader process cannot be started (error %lu); file "
@@ -512,11 +525,22 @@ void ExpectModuleFile(const char* path, const wchar_t* widePath)
         Enqueue(state, READER_FRAME_DESCRIBE, EncodeDescribeRequest(request), RequestKey(request),
                 path != nullptr ? path : "");
         // A pipe that fails here shows when a record waits for its answer.
-        if (state.worker.process)
+        if (state.ready)
             SendRequests(state);
     } catch (...) {
         // Out of memory: the record asks for it itself.
     }
+}
+
+void StartVersionReader()
+{
+    ReaderState& state = State();
+    if (state.worker.process || state.unavailable || state.budgetSpent)
+        return;
+    // A start that fails here is tried again, and counted, by the first
+    // record that needs the worker.
+    if (LaunchWorker(state) != 0)
+        EndWorker(state);
 }
 
 void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* logPath, ModuleReply* reply)

@@ -42,6 +42,10 @@ struct ModuleReply {
 // where the code page cannot hold it; `logPath` names it in the lines.
 void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* logPath, ModuleReply* reply);
 
+// Starts the worker, if none runs, without waiting for it: it gets ready
+// while TaskRoll enumerates processes or reads the list.
+void StartVersionReader();
+
 // Tells the reader a file that a later record will ask for in this order,
 // so that the worker can read it meanwhile. A file never asked for costs
 // only its read.
