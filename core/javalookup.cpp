@@ -232,12 +232,21 @@ bool JavaAnswerFitsRequest(const JavaRequest& request, const JavaAnswer& answer)
         return answer.path.empty() && answer.value.empty() && answer.planIndex == 0;
     if (answer.end == JAVA_BUDGET_SPENT && !answer.value.empty())
         return false;
-    // A candidate is a file in one of the place's hsperfdata_ directories.
+    // A candidate is a file in one of the place's hsperfdata_ directories,
+    // whose name the listing gives in the case it was made in.
+    static const char prefix[] = "\\hsperfdata_";
     for (const JavaPlace& place : request.places) {
-        if (place.planIndex == answer.planIndex) {
-            const std::string inside = place.directory + "\\hsperfdata_";
-            return answer.path.compare(0, inside.size(), inside) == 0;
+        if (place.planIndex != answer.planIndex)
+            continue;
+        const std::size_t at = place.directory.size();
+        if (answer.path.size() < at + sizeof prefix - 1 || answer.path.compare(0, at, place.directory) != 0)
+            return false;
+        for (std::size_t i = 0; i + 1 < sizeof prefix; ++i) {
+            const char c = answer.path[at + i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != prefix[i])
+                return false;
         }
+        return true;
     }
     return false;
 }

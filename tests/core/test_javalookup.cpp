@@ -113,7 +113,7 @@ TEST(JavaLookup, AnswersFitWhatWasAsked)
         {{JAVA_READ_FROM_PLACE, 0, "C:\\Users\\ann\\AppData\\Local\\Temp\\hsperfdata_x\\4242", "Main"}, true},
         {{JAVA_READ_FROM_PLACE, 1, "C:\\Users\\ann\\AppData\\Local\\Temp\\hsperfdata_x\\4242", "Main"}, false},
         {{JAVA_READ_FROM_PLACE, 3, "C:\\Users\\ann\\AppData\\Local\\Temp\\hsperfdata_x\\4242", "Main"}, false},
-        {{JAVA_BUDGET_SPENT, 3, "D:\\\\hsperfdata_ann\\4242", ""}, true},
+        {{JAVA_BUDGET_SPENT, 3, "D:\\\\HSPERFDATA_ann\\4242", ""}, true},
         {{JAVA_BUDGET_SPENT, 3, "D:\\\\hsperfdata_ann\\4242", "Main"}, false},
         {{JAVA_NOT_FOUND, 0, "", ""}, true},
         {{JAVA_NOT_FOUND, 0, "", "Main"}, false},
