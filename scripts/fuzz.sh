@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mode="${1:-run}"
 seconds="${FUZZ_SECONDS:-60}"
-targets=(versioninfo peresource perfdata namelist regtext record ownerplaces cmdline snapshot readerprotocol)
+targets=(versioninfo peresource perfdata namelist regtext record ownerplaces cmdline snapshot readerprotocol javalookup)
 out=build/fuzz
 mkdir -p "$out"
 

@@ -4,8 +4,9 @@
 #include "files.h"
 #include "handles.h"
 #include "internal.h"
+#include "javalookup.h"
 #include "ownerfacts.h"
-#include "perffile.h"
+#include "versionreader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +15,6 @@
 namespace {
 
 constexpr DWORD USER_NAME_SIZE = 1024;
-// Entries named hsperfdata_* listed in one temporary directory, whatever they
-// are (a directory costs one more query for the file in it): a user with
-// thousands of them slows only the lookup of their own process, and only so far.
-constexpr std::size_t MAX_PERF_ENTRIES_LISTED = 256;
 
 // The line goes out as UTF-16 code units. Standard output is in binary mode
 // by now, so each unit reaches the reader as two little-endian bytes, with
@@ -30,101 +27,65 @@ void ReportUserNameError()
     std::fflush(stdout);
 }
 
-struct Candidate {
-    std::string path;
-    ULONGLONG written;
+// A directory on a share is never looked in: an open there would have
+// TaskRoll authenticate to whatever server a user names, and wait for it.
+void LogNotSearched(const std::string& directory)
+{
+    LogMessage("Java processing: %s is on a network path, or on a drive not known to be local; it is not searched",
+               directory.c_str());
+}
+
+// A place of the plan that is not sent to the worker.
+struct NetworkPlace {
+    std::uint32_t planIndex;
+    std::string directory;
 };
 
-bool IsPlainDirectory(DWORD attributes)
+// The owner's places as planned: those on local volumes go into `request`,
+// the others into `network`. False when the owner is not known, with the
+// error in `error`.
+bool PlanJavaPlaces(HANDLE process, ProcessOwner* owner, JavaRequest* request, std::vector<NetworkPlace>* network,
+                    DWORD* error)
 {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-void AddCandidate(const std::string& perfDirectory, const std::string& id, std::vector<Candidate>* candidates)
-{
-    std::string path = perfDirectory + "\\" + id;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
-        return;
-    ULARGE_INTEGER written;
-    written.LowPart = data.ftLastWriteTime.dwLowDateTime;
-    written.HighPart = data.ftLastWriteTime.dwHighDateTime;
-    // Kept newest first, a file after those as new as it: a few hundred at
-    // most, so a plain insertion costs less code than a sort.
-    auto at = candidates->begin();
-    while (at != candidates->end() && at->written >= written.QuadPart)
-        ++at;
-    candidates->insert(at, {path, written.QuadPart});
-}
-
-// The files named by the process id in the place's hsperfdata_ directories,
-// the newest first, as the virtual machine's own tools take them. A directory
-// that is a reparse point is skipped: it could lead anywhere.
-std::vector<Candidate> FindCandidates(const OwnerPlace& place, const std::string& id)
-{
-    std::vector<Candidate> candidates;
-    for (const std::string& name : place.names) {
-        std::string perfDirectory = place.directory + "\\hsperfdata_" + name;
-        if (IsPlainDirectory(GetFileAttributesA(perfDirectory.c_str())))
-            AddCandidate(perfDirectory, id, &candidates);
-    }
-    if (place.anyPerfDirectory) {
-        WIN32_FIND_DATAA found;
-        handles::FindHandle search(FindFirstFileA((place.directory + "\\hsperfdata_*").c_str(), &found));
-        for (std::size_t listed = 0; search && listed < MAX_PERF_ENTRIES_LISTED; ++listed) {
-            if (IsPlainDirectory(found.dwFileAttributes))
-                AddCandidate(place.directory + "\\" + found.cFileName, id, &candidates);
-            if (!FindNextFileA(search.Get(), &found))
-                break;
-        }
-    }
-    return candidates;
-}
-
-// Where the owner's virtual machine would have put its file. Logs the outcome.
-void SearchOwnerPlaces(DWORD processId, HANDLE process, std::string& command, PerfLookupBudget* budget)
-{
-    ProcessOwner owner;
     OwnerFacts facts;
-    if (!GetOwnerFacts(process, &owner, &facts)) {
-        LogMessage("Java processing: the owner of process %lu is not known (error %lu); no other place is searched",
-                   static_cast<unsigned long>(processId), static_cast<unsigned long>(GetLastError()));
-        return;
+    if (!GetOwnerFacts(process, owner, &facts)) {
+        *error = GetLastError();
+        return false;
     }
-    const std::string id = std::to_string(static_cast<unsigned long>(processId));
-    for (const OwnerPlace& place : PlanOwnerPlaces(facts)) {
+    request->ownerKnown = true;
+    request->ownerSid.assign(owner->sid, owner->sid + GetLengthSid(owner->sid));
+    request->ownerSidText = owner->sidText;
+    // The plan has a handful of places, far fewer than a request may hold.
+    const std::vector<OwnerPlace> plan = PlanOwnerPlaces(facts);
+    for (std::uint32_t index = 0; index < plan.size() && index < JAVA_PLACES_MAX; ++index) {
+        const OwnerPlace& place = plan[index];
         // The plan holds fixed disks only; what the drive is now is asked again.
         if (!IsOnLocalVolume(place.directory.c_str())) {
-            LogMessage("Java processing: %s is on a network path, or on a drive not known to be local; it is not "
-                       "searched",
-                       place.directory.c_str());
+            network->push_back({index, place.directory});
             continue;
         }
-        for (const Candidate& candidate : FindCandidates(place, id)) {
-            std::string value;
-            int code = ReadPerfDataFile(candidate.path, "javaCommand", value,
-                                        place.ownerRule ? owner.sid : nullptr, budget);
-            if (code == PERF_READ) {
-                LogMessage("Java processing: command read from %s, a place of the process's owner %s",
-                           candidate.path.c_str(), owner.sidText);
-                command = value;
-                return;
-            }
-            // Skipping this file for a later, smaller one would let that one
-            // win over a value this one may hold: the order stops here.
-            if (code == PERF_BUDGET_SPENT) {
-                LogMessage("Java processing: search for process %lu stopped before %s: one process may have at "
-                           "most %lu MiB searched in at most %d files; its path stays",
-                           static_cast<unsigned long>(processId), candidate.path.c_str(),
-                           static_cast<unsigned long>(PERF_DATA_LOOKUP_BYTES >> 20), PERF_DATA_LOOKUP_FILES);
-                return;
-            }
-        }
+        request->places.push_back({index, place.directory, place.anyPerfDirectory, place.names, place.ownerRule});
     }
-    LogMessage("Java processing: no performance-data file for process %lu in the places of its owner %s",
-               static_cast<unsigned long>(processId), owner.sidText);
+    return true;
+}
+
+// The worker's answer, checked as untrusted: one that is no answer, or none to
+// what was asked, is taken as a failed worker. Nothing to search asks no worker.
+ReaderAnswer AskJavaWorker(const JavaRequest& request, JavaAnswer* answer)
+{
+    if (request.tempFile.empty() && request.places.empty()) {
+        *answer = JavaAnswer();
+        return READER_ANSWERED;
+    }
+    std::vector<unsigned char> asked, reply;
+    if (!EncodeJavaRequest(request, &asked))
+        return READER_FAILED;
+    const ReaderAnswer outcome = AskJavaLookup(asked, &reply);
+    if (outcome != READER_ANSWERED)
+        return outcome;
+    if (!DecodeJavaAnswer(reply.data(), reply.size(), answer) || !JavaAnswerFitsRequest(request, *answer))
+        return READER_FAILED;
+    return READER_ANSWERED;
 }
 
 }  // namespace
@@ -150,6 +111,9 @@ std::string GetPerfDataDir()
 
 void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
 {
+    const unsigned long id = static_cast<unsigned long>(processId);
+    JavaRequest request;
+    request.processId = processId;
     // Run as SYSTEM, TaskRoll's own TEMP is the system's Temp, where every
     // user can make an hsperfdata_SYSTEM directory and a file named by the id
     // of another user's process. A file there speaks for a process only when
@@ -158,26 +122,63 @@ void GetJavaCommandLine(DWORD processId, std::string& command, HANDLE process)
     // is taken as it always was.
     BYTE ownerSid[SECURITY_MAX_SID_SIZE];
     bool ownerKnown = process != nullptr && GetOwnerSid(process, ownerSid);
-    // One budget for every file of this process, this first one included
-    // (which always fits: see PERF_DATA_LOOKUP_BYTES).
-    PerfLookupBudget budget;
     std::string path = GetPerfDataDir();
     // A TEMP on a share (a roaming setup, or whatever a user set for an
     // interactive run) is not looked in: no open, no look-up there.
     if (!path.empty() && !IsOnLocalVolume(path.c_str())) {
-        LogMessage("Java processing: %s is on a network path, or on a drive not known to be local; it is not "
-                   "searched",
-                   path.c_str());
+        LogNotSearched(path);
         path.clear();
     }
-    if (!path.empty()) {
-        path += std::to_string(static_cast<unsigned long>(processId));
-        std::string value;
-        if (ReadPerfDataFile(path, "javaCommand", value, ownerKnown ? ownerSid : nullptr, &budget) == PERF_READ) {
-            command = value;
-            return;
-        }
+    // A longer path opens with no ANSI file function: nothing is read there.
+    if (!path.empty() && path.size() + 10 <= JAVA_PATH_MAX_BYTES) {
+        request.tempFile = path + std::to_string(id);
+        request.tempOwnerRule = ownerKnown;
+        if (ownerKnown)
+            request.tempOwnerSid.assign(ownerSid, ownerSid + GetLengthSid(ownerSid));
     }
-    if (process != nullptr)
-        SearchOwnerPlaces(processId, process, command, &budget);
+    ProcessOwner owner;
+    std::vector<NetworkPlace> network;
+    DWORD ownerError = 0;
+    const bool placesKnown = process != nullptr && PlanJavaPlaces(process, &owner, &request, &network, &ownerError);
+
+    JavaAnswer answer;
+    const ReaderAnswer outcome = AskJavaWorker(request, &answer);
+    if (outcome != READER_ANSWERED) {
+        const char* why = outcome == READER_TIMED_OUT ? "time bound"
+                          : outcome == READER_REFUSED ? "no version reader"
+                                                      : "the version reader failed";
+        LogMessage("Java processing: the performance-data files of process %lu are not read (%s)", id, why);
+        return;
+    }
+    if (answer.end == JAVA_READ_FROM_TEMP) {
+        command = answer.value;
+        return;
+    }
+    if (process == nullptr)
+        return;
+    if (!placesKnown) {
+        LogMessage("Java processing: the owner of process %lu is not known (error %lu); no other place is searched",
+                   id, static_cast<unsigned long>(ownerError));
+        return;
+    }
+    // The places before the one the search ended in were visited, and the
+    // network ones among them passed over, in the plan's order.
+    const bool stopped = answer.end == JAVA_READ_FROM_PLACE || answer.end == JAVA_BUDGET_SPENT;
+    for (const NetworkPlace& place : network) {
+        if (!stopped || place.planIndex < answer.planIndex)
+            LogNotSearched(place.directory);
+    }
+    if (answer.end == JAVA_READ_FROM_PLACE) {
+        LogMessage("Java processing: command read from %s, a place of the process's owner %s", answer.path.c_str(),
+                   owner.sidText);
+        command = answer.value;
+    } else if (answer.end == JAVA_BUDGET_SPENT) {
+        LogMessage("Java processing: search for process %lu stopped before %s: one process may have at most %lu MiB "
+                   "searched in at most %d files; its path stays",
+                   id, answer.path.c_str(), static_cast<unsigned long>(PERF_DATA_LOOKUP_BYTES >> 20),
+                   PERF_DATA_LOOKUP_FILES);
+    } else {
+        LogMessage("Java processing: no performance-data file for process %lu in the places of its owner %s", id,
+                   owner.sidText);
+    }
 }

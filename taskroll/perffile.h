@@ -1,6 +1,7 @@
 #pragma once
 // A Java virtual machine's performance-data file: opened through no link,
 // judged by what its handle says (core/perfdata decides), read when it passes.
+// Called in the worker only (javaworker.cpp): these files are users'.
 #include "perfdata.h"
 
 #include <windows.h>

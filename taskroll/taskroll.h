@@ -17,6 +17,7 @@
 //   systemread.cpp    AskSystem: the system's version read
 //   stringchoice.cpp  ChooseStrings: the strings a record takes (core/versiontree), in the ANSI code page
 //   javacmd.cpp       GetJavaCommandLine: the lookup order for a JVM's perf-data file (core/ownerplaces plans it)
+//   javaworker.cpp    AnswerJavaLookup: the worker's search of the perf-data files (core/javalookup carries it)
 //   perffile.cpp      ReadPerfDataFile: one perf-data file opened, judged (core/perfdata decides) and read
 //   ownerfacts.cpp    GetOwnerSid, GetOwnerFacts: a process's owner: token, SID, account, registry, profile
 //   namelist.cpp      GetTaskRollFromFile, GetNameCount, GetName: the /file: list
