@@ -188,6 +188,46 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
     UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
 }
 
+// Files told ahead go to the worker before their records ask for them; a
+// worker that fails on one of them costs only that file: those told after it
+// go to the next worker, a file told ahead and never asked for is passed
+// over, and every record gets its own answer.
+TEST(VersionInfo, FilesToldAheadOutliveAFailingWorker)
+{
+    const VersionReaderBounds quick = {300, 600, 1000};
+    UseVersionReader(testkit::Sibling(L"fx_faultyreader.exe").c_str(), &quick);
+    testkit::TempDir dir;
+    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
+    const struct {
+        const wchar_t* name;
+        bool asked;  // false: told ahead only, as for a process that ended before its record
+        const char* description;
+    } rows[] = {
+        {L"ahead1.exe", true, "Deutsch"},  {L"crash.exe", true, "unknown_description"},
+        {L"ahead2.exe", true, "Deutsch"},  {L"gone.exe", false, nullptr},
+        {L"stall.exe", true, "unknown_description"}, {L"ahead3.exe", true, "Deutsch"},
+        {L"ahead1.exe", true, "Deutsch"},
+    };
+    std::vector<std::string> paths;
+    for (const auto& row : rows) {
+        paths.push_back(testkit::NarrowAnsi(dir / row.name));
+        testkit::WriteBytes(testkit::WidenAnsi(paths.back()), order1);
+        ExpectModuleFile(paths.back().c_str(), nullptr);
+    }
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        if (!rows[i].asked)
+            continue;
+        SCOPED_TRACE(paths[i]);
+        VersionResource resource;
+        ReadVersionResource(paths[i].c_str(), &resource);
+        char description[PATH_BUFFER_SIZE];
+        GetVersionInfo("FileDescription", description, paths[i].c_str(), resource, "unknown_description");
+        EXPECT_BYTES(rows[i].description, description);
+    }
+    StopVersionReader();
+    UseVersionReader(testkit::Sibling(L"TaskRoll.exe").c_str(), &VERSION_READER_BOUNDS);
+}
+
 // A pipe name that someone holds first is replaced by another, logged, and a worker still reads the file.
 // (Wine enforces neither the pipe's access list nor its refusal of remote clients: those are not shown.)
 TEST(VersionInfo, ATakenPipeNameIsReplaced)
