@@ -48,14 +48,30 @@ FileKind CheckKind(const Char* path, handles::FileHandle* opened)
     return FILE_ON_DISK;
 }
 
+// The type of the drive with the letter `drive`: a run asks it for every
+// process's image. A fixed disk, a RAM disk or an optical drive stays what it
+// is while a run lasts, and is asked once; any other letter is asked each
+// time, since it may be mapped to a share meanwhile.
+UINT DriveTypeOfLetter(char drive)
+{
+    static UINT known[26] = {};  // 0: not asked yet, or of a type asked each time
+    const unsigned index = static_cast<unsigned>((drive | 0x20) - 'a');
+    if (index < 26 && known[index] != 0)
+        return known[index];
+    const wchar_t root[] = {static_cast<wchar_t>(drive), L':', L'\\', L'\0'};
+    const UINT type = GetDriveTypeW(root);
+    if (index < 26 && (type == DRIVE_FIXED || type == DRIVE_RAMDISK || type == DRIVE_CDROM))
+        known[index] = type;
+    return type;
+}
+
 // A mapped share is remote; a drive that is not there, or of a type not
 // known, is not known to be local.
 bool MayOpenOn(const PathReach& reach)
 {
     DriveKind kind = DRIVE_KIND_UNKNOWN;
     if (reach.place == PATH_PLACE_DRIVE) {
-        const wchar_t root[] = {static_cast<wchar_t>(reach.drive), L':', L'\\', L'\0'};
-        const UINT type = GetDriveTypeW(root);
+        const UINT type = DriveTypeOfLetter(reach.drive);
         if (type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_RAMDISK)
             kind = DRIVE_KIND_LOCAL;
         else if (type == DRIVE_REMOTE)

@@ -38,6 +38,8 @@ constexpr unsigned WORKER_IDS_MAX = 64;
 // buffer, so that sending never waits for the worker.
 constexpr std::size_t IN_FLIGHT_MAX = 32;
 constexpr std::size_t IN_FLIGHT_BYTES_MAX = 32 * 1024;
+// Requests told ahead that go to the worker in one write.
+constexpr unsigned SEND_BATCH = 8;
 // Requests told ahead and not yet asked for.
 constexpr std::size_t EXPECTED_MAX = 128;
 constexpr DWORD RECEIVE_CHUNK_BYTES = 64 * 1024;
@@ -77,6 +79,7 @@ struct ReaderState {
     bool readPending = false;
     DWORD lastArrival = 0;  // when the last answer (or the worker's ready frame) came
     bool ready = false;     // the worker said that it runs
+    unsigned toldUnsent = 0;  // requests told ahead since the last write
     DWORD launchedAt = 0;   // when it was started
     std::uint32_t sampledFor = 0;  // the request whose processor time `sample` began
     ProcessorSample sample;
@@ -524,9 +527,13 @@ void ExpectModuleFile(const char* path, const wchar_t* widePath)
         const DescribeRequest request = DescribeOf(state.nextSequence, path, widePath);
         Enqueue(state, READER_FRAME_DESCRIBE, EncodeDescribeRequest(request), RequestKey(request),
                 path != nullptr ? path : "");
-        // A pipe that fails here shows when a record waits for its answer.
-        if (state.ready)
+        // Sent a few at a time, so that a write carries several; at once
+        // where the worker has nothing to do. A pipe that fails here shows
+        // when a record waits for its answer.
+        if (state.ready && (++state.toldUnsent >= SEND_BATCH || Head(state) == nullptr)) {
+            state.toldUnsent = 0;
             SendRequests(state);
+        }
     } catch (...) {
         // Out of memory: the record asks for it itself.
     }
