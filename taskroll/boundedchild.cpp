@@ -246,9 +246,11 @@ DWORD StartWorker(Worker* worker, const WorkerStart& start)
         startup.lpAttributeList = attributes;
         PROCESS_INFORMATION started = {};
         // A restricted copy of the caller's own token needs no privilege to
-        // be given to a new process.
+        // be given to a new process. No console: the worker talks only over
+        // its pipe, and a console would cost a console host process per
+        // worker.
         if (!CreateProcessAsUserW(token.Get(), program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                  CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                  CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                                   nullptr, &startup.StartupInfo, &started)) {
             error = GetLastError();
         } else {

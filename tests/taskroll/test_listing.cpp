@@ -322,7 +322,8 @@ TEST(Listing, DevicesAndPipesAreNeverRead)
         std::vector<std::string> lines = {name + ": module not found",
                                           "GetProcessInfo failed (Process Name = " + name + ")"};
         // Whatever this system says exists among them is a device: TaskRoll must say why it skips it.
-        if (_access(name.c_str(), 0) == 0)
+        // The worker that checks each name has no console, so a console's name names nothing there.
+        if (_access(name.c_str(), 0) == 0 && name != "CONIN$")
             lines.insert(lines.begin(), name + ": not a file on disk (a device or a pipe); it is not read");
         EXPECT_TRUE(rig::InOrder(log, lines));
     }
