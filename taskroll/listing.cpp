@@ -231,8 +231,19 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     std::size_t nameCount = GetNameCount();
     bool listMode = nameCount > 0;
 
-    // The worker starts while the list is read or the processes enumerated.
-    if (listMode)
+    // The processes are enumerated first, then the worker starts (so that it
+    // is not among them) and gets ready while the output is opened; its
+    // failure is told after the output's, as it always was.
+    std::vector<DWORD> processIds;
+    bool enumerated = listMode;
+    if (!listMode) {
+        try {
+            enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
+        } catch (...) {
+            // Out of memory, or a table beyond the largest vector (length_error).
+        }
+    }
+    if (enumerated)
         StartVersionReader();
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
     OutputStage stage;
@@ -250,15 +261,8 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
         return RUN_OUTPUT_NOT_OPENED;
     }
 
-    std::vector<DWORD> processIds;
     std::size_t count = nameCount;
     if (!listMode) {
-        bool enumerated = false;
-        try {
-            enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
-        } catch (...) {
-            // Out of memory, or a table beyond the largest vector (length_error).
-        }
         if (!enumerated) {
             LogMessage("Failed to enumerate processes");
             std::fclose(output);
@@ -266,8 +270,6 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
             return RUN_ENUMERATION_FAILED;
         }
         count = processIds.size();
-        // After the enumeration, so that it lists no worker of this run.
-        StartVersionReader();
     }
     DWORD ownId = GetCurrentProcessId();
 
