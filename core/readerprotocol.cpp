@@ -68,12 +68,13 @@ private:
 bool SentByWorker(std::uint8_t type)
 {
     return type == READER_FRAME_READY || type == READER_FRAME_OPENED || type == READER_FRAME_DESCRIBED ||
-           type == READER_FRAME_JAVA_ANSWER;
+           type == READER_FRAME_JAVA_ANSWER || type == READER_FRAME_EXPANDED;
 }
 
 bool SentByTaskRoll(std::uint8_t type)
 {
-    return type == READER_FRAME_DESCRIBE || type == READER_FRAME_FAILED_FILE || type == READER_FRAME_JAVA;
+    return type == READER_FRAME_DESCRIBE || type == READER_FRAME_FAILED_FILE || type == READER_FRAME_JAVA ||
+           type == READER_FRAME_EXPAND;
 }
 
 }  // namespace
@@ -220,6 +221,32 @@ bool DecodeFileFacts(const std::uint8_t* body, std::size_t size, std::uint32_t* 
     facts->kind = static_cast<FileKeyKind>(kind);
     return reader.Get(&facts->volume, 8) && reader.Get(&facts->idHigh, 8) && reader.Get(&facts->index, 8) &&
            reader.Get(&facts->size, 8) && reader.Get(&facts->lastWrite, 8) && reader.Done();
+}
+
+std::vector<std::uint8_t> EncodePathFrame(const PathFrame& frame)
+{
+    std::vector<std::uint8_t> body;
+    Put(&body, frame.sequence, 4);
+    body.push_back(frame.flag ? 1 : 0);
+    for (std::uint16_t unit : frame.path)
+        Put(&body, unit, 2);
+    return body;
+}
+
+bool DecodePathFrame(const std::uint8_t* body, std::size_t size, PathFrame* frame)
+{
+    BodyReader reader(body, size);
+    *frame = PathFrame();
+    if (!reader.GetAs(&frame->sequence, 4) || !reader.Flag(&frame->flag) || reader.Left() % 2 != 0 ||
+        reader.Left() / 2 > READER_PATH_MAX)
+        return false;
+    while (reader.Left() > 0) {
+        std::uint16_t unit = 0;
+        if (!reader.GetAs(&unit, 2) || unit == 0)
+            return false;
+        frame->path.push_back(unit);
+    }
+    return reader.Done();
 }
 
 std::vector<std::uint8_t> EncodeJavaFrame(const JavaFrame& frame)

@@ -26,6 +26,8 @@ enum ReaderFrame : std::uint8_t {
     READER_FRAME_OPENED = 5,
     READER_FRAME_DESCRIBED = 6,
     READER_FRAME_JAVA_ANSWER = 7,
+    READER_FRAME_EXPAND = 8,
+    READER_FRAME_EXPANDED = 9,
 };
 
 constexpr std::size_t READER_FRAME_HEADER_BYTES = 5;
@@ -96,6 +98,19 @@ struct DescribeAnswer {
 
 // The names a record asks for, in the order of DescribeAnswer::strings.
 extern const char* const READER_NAME_TEXTS[READER_NAMES];
+
+// A path to expand into its long or its short form (EXPAND: `flag` 1 for the
+// short form), or the expansion (EXPANDED: `flag` 1 where there is one, and
+// the path then; an empty path otherwise). The system looks up each folder on
+// the way, which is the worker's to do: the folders are a user's.
+struct PathFrame {
+    std::uint32_t sequence = 0;
+    bool flag = false;
+    std::vector<std::uint16_t> path;  // UTF-16, no NUL, at most READER_PATH_MAX units
+};
+
+std::vector<std::uint8_t> EncodePathFrame(const PathFrame& frame);
+bool DecodePathFrame(const std::uint8_t* body, std::size_t size, PathFrame* frame);
 
 // A Java lookup, or its answer: the sequence, then the lookup's own bytes.
 struct JavaFrame {

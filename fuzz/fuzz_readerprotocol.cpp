@@ -44,6 +44,13 @@ void CheckBody(ReaderFrame type, const std::uint8_t* body, std::size_t size)
         }
         break;
     }
+    case READER_FRAME_EXPAND:
+    case READER_FRAME_EXPANDED: {
+        PathFrame path;
+        if (DecodePathFrame(body, size, &path))
+            FUZZ_CHECK(EncodePathFrame(path) == bytes && path.path.size() <= READER_PATH_MAX);
+        break;
+    }
     default:
         break;
     }
@@ -75,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Every body is also taken as each kind, whatever frame it came in.
     for (ReaderFrame type : {READER_FRAME_DESCRIBE, READER_FRAME_DESCRIBED, READER_FRAME_OPENED,
-                             READER_FRAME_FAILED_FILE})
+                             READER_FRAME_FAILED_FILE, READER_FRAME_EXPAND})
         CheckBody(type, data, size);
     return 0;
 }

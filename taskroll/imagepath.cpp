@@ -1,5 +1,7 @@
 #include "imagepath.h"
 
+#include "versionreader.h"
+
 #include "debuglog.h"
 #include "settings.h"
 #include "text.h"
@@ -44,11 +46,10 @@ RecordPathForm GetRecordPath(const wchar_t* path, std::string* name)
     bool shortFits = false;
     if (!fits) {
         // Where the volume keeps no short names the short path is the long one.
-        wchar_t shortPath[PATH_BUFFER_SIZE] = {};
-        handles::NativeViewScope native;
-        DWORD length = GetShortPathNameW(path, shortPath, PATH_BUFFER_SIZE);
-        native.End();
-        shortFits = length > 0 && length < PATH_BUFFER_SIZE && ToAnsi(shortPath, &shortAnsi);
+        // Asked of the worker: the system looks up each folder on the path.
+        std::wstring shortPath;
+        shortFits = ExpandPathInWorker(path, true, &shortPath) && shortPath.size() < PATH_BUFFER_SIZE &&
+                    ToAnsi(shortPath.c_str(), &shortAnsi);
     }
     const RecordPathForm form = ChooseRecordPath(fits, shortFits);
     if (form == RECORD_PATH_AS_IS) {
@@ -76,12 +77,12 @@ RecordPathForm GetAnsiModulePath(const wchar_t* path, std::string* modulePath, w
     // that differs from its long one has a "~" (the system makes them so);
     // asking the file system about every directory of every path would cost
     // more than all the rest of a record.
-    DWORD length = 0;
-    if (std::wcschr(path, L'~') != nullptr) {
-        handles::NativeViewScope native;
-        length = GetLongPathNameW(path, longPath, PATH_BUFFER_SIZE);
-    }
-    if (length == 0 || length >= PATH_BUFFER_SIZE)
+    // The worker expands it: the system looks up each folder on the path.
+    std::wstring expanded;
+    if (std::wcschr(path, L'~') != nullptr && ExpandPathInWorker(path, false, &expanded) &&
+        expanded.size() < PATH_BUFFER_SIZE)
+        std::wcsncpy(longPath, expanded.c_str(), PATH_BUFFER_SIZE - 1);
+    else
         std::wcsncpy(longPath, path, PATH_BUFFER_SIZE - 1);
     longPath[PATH_BUFFER_SIZE - 1] = L'\0';
     return GetRecordPath(longPath, modulePath);

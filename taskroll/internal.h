@@ -87,6 +87,7 @@ struct VersionRequest {
     ReaderFrame type = READER_FRAME_DESCRIBE;
     DescribeRequest describe;
     JavaFrame java;
+    PathFrame expand;
     std::string path;
 };
 // The next request from `input`: false at the input's end or at bytes that

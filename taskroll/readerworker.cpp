@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "readerworker.h"
+#include "settings.h"
 
 #include <cstring>
 #include <string>
@@ -225,6 +226,8 @@ bool ReadVersionRequest(HANDLE input, VersionRequest* request)
                 sound = DecodeDescribeRequest(body, bodyBytes, &request->describe);
                 if (sound)
                     request->path = TextOfPath(request->describe);
+            } else if (type == READER_FRAME_EXPAND) {
+                sound = DecodePathFrame(body, bodyBytes, &request->expand);
             } else {
                 sound = DecodeJavaFrame(body, bodyBytes, &request->java);
             }
@@ -257,6 +260,20 @@ bool AnswerVersionRequest(HANDLE output, const VersionRequest& request, BeforeSy
             DescribeAnswer answer;
             Describe(request.describe, beforeRead, &answer);
             AppendReaderFrame(&io.output, READER_FRAME_DESCRIBED, EncodeDescribeAnswer(answer));
+        } else if (request.type == READER_FRAME_EXPAND) {
+            Flush();
+            PathFrame answer;
+            answer.sequence = request.expand.sequence;
+            const std::wstring path(request.expand.path.begin(), request.expand.path.end());
+            wchar_t expanded[PATH_BUFFER_SIZE] = {};
+            handles::NativeViewScope native;
+            const DWORD length = request.expand.flag ? GetShortPathNameW(path.c_str(), expanded, PATH_BUFFER_SIZE)
+                                                     : GetLongPathNameW(path.c_str(), expanded, PATH_BUFFER_SIZE);
+            native.End();
+            answer.flag = length > 0 && length < PATH_BUFFER_SIZE;
+            for (DWORD i = 0; answer.flag && i < length; ++i)
+                answer.path.push_back(static_cast<std::uint16_t>(expanded[i]));
+            AppendReaderFrame(&io.output, READER_FRAME_EXPANDED, EncodePathFrame(answer));
         } else {
             Flush();
             JavaFrame answer;

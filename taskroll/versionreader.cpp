@@ -212,9 +212,13 @@ bool TakeFrames(ReaderState& state)
         }
         DescribeAnswer answer;
         JavaFrame java;
+        PathFrame path;
         if (type == READER_FRAME_DESCRIBED)
             sound = head->type == READER_FRAME_DESCRIBE && DecodeDescribeAnswer(body, bodyBytes, &answer) &&
                     answer.sequence == head->sequence;
+        else if (type == READER_FRAME_EXPANDED)
+            sound = head->type == READER_FRAME_EXPAND && DecodePathFrame(body, bodyBytes, &path) &&
+                    path.sequence == head->sequence;
         else
             sound = head->type == READER_FRAME_JAVA && DecodeJavaFrame(body, bodyBytes, &java) &&
                     java.sequence == head->sequence;
@@ -617,6 +621,36 @@ ReaderAnswer AskJavaLookup(const std::vector<unsigned char>& lookup, std::vector
     if (request != nullptr)
         ConsumeAnswered(state, request);
     return outcome;
+}
+
+bool ExpandPathInWorker(const wchar_t* path, bool shortForm, std::wstring* expanded)
+{
+    ReaderState& state = State();
+    expanded->clear();
+    Request* request = nullptr;
+    bool found = false;
+    try {
+        PathFrame frame;
+        frame.sequence = state.nextSequence;
+        frame.flag = shortForm;
+        for (const wchar_t* unit = path; *unit != L'\0'; ++unit)
+            frame.path.push_back(static_cast<std::uint16_t>(*unit));
+        request = Enqueue(state, READER_FRAME_EXPAND, EncodePathFrame(frame), std::string(), std::string());
+        Await(state, request);
+        for (const std::string& line : LinesOf(state, request))
+            LogMessage("%s", line.c_str());
+        PathFrame answered;
+        if (request->outcome == READER_ANSWERED &&
+            DecodePathFrame(request->body.data(), request->body.size(), &answered) && answered.flag) {
+            expanded->assign(answered.path.begin(), answered.path.end());
+            found = !expanded->empty();
+        }
+    } catch (...) {
+        expanded->clear();  // out of memory: not expanded
+    }
+    if (request != nullptr)
+        ConsumeAnswered(state, request);
+    return found;
 }
 
 bool IsVersionReaderProcess(DWORD processId)

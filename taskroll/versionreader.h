@@ -60,6 +60,12 @@ ReaderAnswer AskJavaLookup(const std::vector<unsigned char>& request, std::vecto
 // `request`. False when they are no valid request (the worker then ends).
 bool AnswerJavaLookup(const unsigned char* request, std::size_t size, std::vector<unsigned char>* answer);
 
+// The long form (or, with `shortForm`, the short form) of `path`, as the
+// worker's file system gives it: the system looks up every folder on the
+// way, which are a user's. False where the worker gives none (the path has
+// no such form, or no worker answers).
+bool ExpandPathInWorker(const wchar_t* path, bool shortForm, std::wstring* expanded);
+
 // True for a worker that this run started: the listing leaves it out, as it
 // leaves out TaskRoll's own process.
 bool IsVersionReaderProcess(DWORD processId);

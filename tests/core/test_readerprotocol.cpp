@@ -55,6 +55,11 @@ TEST(ReaderProtocol, BodiesComeBackAsSentAndNoPrefixOrLongerBodyDecodes)
                  return DecodeDescribeAnswer(b, n, &a) && a.strings[1].texts == Described().strings[1].texts &&
                         a.strings[1].found && !a.strings[0].found;
              }},
+            {EncodePathFrame({3, true, wide.widePath}),
+             [&](const std::uint8_t* b, std::size_t n) {
+                 PathFrame p;
+                 return DecodePathFrame(b, n, &p) && p.flag && p.path == wide.widePath;
+             }},
             {EncodeFileFacts(&sequence, facts),
              [&](const std::uint8_t* b, std::size_t n) {
                  std::uint32_t s = 0;
