@@ -597,60 +597,63 @@ void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* l
         ConsumeAnswered(state, request);
 }
 
-ReaderAnswer AskJavaLookup(const std::vector<unsigned char>& lookup, std::vector<unsigned char>* answer)
+namespace {
+
+// One request that a record waits for at once (not told ahead): its outcome,
+// and the body of its answer in `answer`. The reader's own lines are logged.
+ReaderAnswer AskNow(ReaderFrame type, const std::vector<std::uint8_t>& body, std::vector<std::uint8_t>* answer)
 {
     ReaderState& state = State();
     answer->clear();
     Request* request = nullptr;
     ReaderAnswer outcome = READER_REFUSED;
     try {
-        JavaFrame frame;
-        frame.sequence = state.nextSequence;
-        frame.lookup = lookup;
-        request = Enqueue(state, READER_FRAME_JAVA, EncodeJavaFrame(frame), std::string(), std::string());
+        request = Enqueue(state, type, body, std::string(), std::string());
         Await(state, request);
         for (const std::string& line : LinesOf(state, request))
             LogMessage("%s", line.c_str());
         outcome = request->outcome;
-        JavaFrame answered;
-        if (outcome == READER_ANSWERED && DecodeJavaFrame(request->body.data(), request->body.size(), &answered))
-            answer->swap(answered.lookup);
+        answer->swap(request->body);
     } catch (...) {
-        outcome = READER_REFUSED;
+        outcome = READER_REFUSED;  // out of memory: not asked
     }
     if (request != nullptr)
         ConsumeAnswered(state, request);
     return outcome;
 }
 
+}  // namespace
+
+ReaderAnswer AskJavaLookup(const std::vector<unsigned char>& lookup, std::vector<unsigned char>* answer)
+{
+    JavaFrame frame, answered;
+    frame.sequence = State().nextSequence;
+    frame.lookup = lookup;
+    std::vector<std::uint8_t> body;
+    const ReaderAnswer outcome = AskNow(READER_FRAME_JAVA, EncodeJavaFrame(frame), &body);
+    answer->clear();
+    if (outcome == READER_ANSWERED && DecodeJavaFrame(body.data(), body.size(), &answered))
+        answer->swap(answered.lookup);
+    return outcome;
+}
+
 bool ExpandPathInWorker(const wchar_t* path, bool shortForm, std::wstring* expanded)
 {
-    ReaderState& state = State();
+    PathFrame frame, answered;
+    frame.sequence = State().nextSequence;
+    frame.flag = shortForm;
     expanded->clear();
-    Request* request = nullptr;
-    bool found = false;
     try {
-        PathFrame frame;
-        frame.sequence = state.nextSequence;
-        frame.flag = shortForm;
         for (const wchar_t* unit = path; *unit != L'\0'; ++unit)
             frame.path.push_back(static_cast<std::uint16_t>(*unit));
-        request = Enqueue(state, READER_FRAME_EXPAND, EncodePathFrame(frame), std::string(), std::string());
-        Await(state, request);
-        for (const std::string& line : LinesOf(state, request))
-            LogMessage("%s", line.c_str());
-        PathFrame answered;
-        if (request->outcome == READER_ANSWERED &&
-            DecodePathFrame(request->body.data(), request->body.size(), &answered) && answered.flag) {
+        std::vector<std::uint8_t> body;
+        if (AskNow(READER_FRAME_EXPAND, EncodePathFrame(frame), &body) == READER_ANSWERED &&
+            DecodePathFrame(body.data(), body.size(), &answered) && answered.flag)
             expanded->assign(answered.path.begin(), answered.path.end());
-            found = !expanded->empty();
-        }
     } catch (...) {
         expanded->clear();  // out of memory: not expanded
     }
-    if (request != nullptr)
-        ConsumeAnswered(state, request);
-    return found;
+    return !expanded->empty();
 }
 
 bool IsVersionReaderProcess(DWORD processId)
