@@ -46,6 +46,19 @@ public:
         left_ -= count;
         return true;
     }
+    // `count` UTF-16 units, none of them NUL.
+    bool Units(std::vector<std::uint16_t>* units, std::uint64_t count)
+    {
+        if (!ok_ || left_ / 2 < count)
+            return ok_ = false;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint16_t unit = 0;
+            if (!GetAs(&unit, 2) || unit == 0)
+                return ok_ = false;
+            units->push_back(unit);
+        }
+        return true;
+    }
     bool Flag(bool* flag)
     {
         std::uint64_t value = 0;
@@ -139,15 +152,7 @@ bool DecodeDescribeRequest(const std::uint8_t* body, std::size_t size, DescribeR
         return false;
     if (!request->wide)
         return reader.Text(&request->path, static_cast<std::size_t>(length)) && reader.Done();
-    if (reader.Left() != length * 2)
-        return false;
-    for (std::uint64_t i = 0; i < length; ++i) {
-        std::uint16_t unit = 0;
-        if (!reader.GetAs(&unit, 2) || unit == 0)
-            return false;
-        request->widePath.push_back(unit);
-    }
-    return reader.Done();
+    return reader.Units(&request->widePath, length) && reader.Done();
 }
 
 std::vector<std::uint8_t> EncodeDescribeAnswer(const DescribeAnswer& answer)
@@ -240,13 +245,7 @@ bool DecodePathFrame(const std::uint8_t* body, std::size_t size, PathFrame* fram
     if (!reader.GetAs(&frame->sequence, 4) || !reader.Flag(&frame->flag) || reader.Left() % 2 != 0 ||
         reader.Left() / 2 > READER_PATH_MAX)
         return false;
-    while (reader.Left() > 0) {
-        std::uint16_t unit = 0;
-        if (!reader.GetAs(&unit, 2) || unit == 0)
-            return false;
-        frame->path.push_back(unit);
-    }
-    return reader.Done();
+    return reader.Units(&frame->path, reader.Left() / 2) && reader.Done();
 }
 
 std::vector<std::uint8_t> EncodeJavaFrame(const JavaFrame& frame)

@@ -23,19 +23,33 @@ std::string FinalPathOf(HANDLE file, const std::wstring& known, std::wstring* wi
     return ToAnsiLossless(wide->c_str(), &path) && !path.empty() ? path : std::string();
 }
 
+// Where the first folder below the root of `wide` ends ("C:\\", or a
+// server's share), or npos where the path has none.
+std::size_t RootEnd(const std::wstring& wide)
+{
+    return wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
+}
+
+// The folder `path` opened for listing, shared with readers and writers but
+// not with deletion: nobody can rename it or put another in its place.
+handles::FileHandle OpenFolder(const std::wstring& path)
+{
+    return handles::FileHandle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 }  // namespace
 
 // Holds the directories of `wide` below its root, as far as they can be
 // opened, in `directories`.
 void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>* directories)
 {
-    std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
+    const std::size_t root = RootEnd(wide);
     if (root == std::wstring::npos)
         return;
     for (std::size_t end = wide.find(L'\\', root + 1); end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
-        handles::FileHandle held(CreateFileW(wide.substr(0, end).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        handles::FileHandle held = OpenFolder(wide.substr(0, end));
         if (held)
             directories->push_back(std::move(held));
     }
@@ -125,16 +139,13 @@ void HoldFolders(const std::wstring& wide)
         ++keep;
     held.resize(keep);
     heldPath = wide;
-    std::size_t root = wide.compare(0, 2, L"\\\\") == 0 ? wide.find(L'\\', wide.find(L'\\', 2) + 1) : 2;
+    const std::size_t root = RootEnd(wide);
     if (root == std::wstring::npos)
         return;
     std::size_t end = keep > 0 ? wide.find(L'\\', held.back().first + 1) : wide.find(L'\\', root + 1);
     for (; end != std::wstring::npos; end = wide.find(L'\\', end + 1)) {
-        handles::FileHandle folder(CreateFileW(wide.substr(0, end).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         // A folder that cannot be opened is not held; those below it still are.
-        held.emplace_back(end, std::move(folder));
+        held.emplace_back(end, OpenFolder(wide.substr(0, end)));
     }
 }
 

@@ -148,7 +148,7 @@ void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, Descr
     const std::wstring wide(request.widePath.begin(), request.widePath.end());
     const wchar_t* unicodePath = request.wide ? wide.c_str() : nullptr;
     const char* path = request.path.c_str();
-    const std::string named = request.wide ? TextOfPath(request) : request.path;
+    const std::string named = TextOfPath(request);
     handles::FileHandle checked;
     FileKind kind = unicodePath != nullptr ? CheckFileKind(unicodePath, &checked) : CheckFileKind(path, &checked);
     if (kind != FILE_ON_DISK) {

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <deque>
 #include <string>
 
@@ -495,17 +496,20 @@ Request* Enqueue(ReaderState& state, ReaderFrame type, std::vector<std::uint8_t>
     return &request;
 }
 
+std::vector<std::uint16_t> UnitsOf(const wchar_t* text)
+{
+    return std::vector<std::uint16_t>(text, text + std::wcslen(text));
+}
+
 DescribeRequest DescribeOf(std::uint32_t sequence, const char* path, const wchar_t* widePath)
 {
     DescribeRequest request;
     request.sequence = sequence;
     request.wide = widePath != nullptr;
-    if (request.wide) {
-        for (const wchar_t* unit = widePath; *unit != L'\0'; ++unit)
-            request.widePath.push_back(static_cast<std::uint16_t>(*unit));
-    } else {
+    if (request.wide)
+        request.widePath = UnitsOf(widePath);
+    else
         request.path = path;
-    }
     return request;
 }
 
@@ -644,8 +648,7 @@ bool ExpandPathInWorker(const wchar_t* path, bool shortForm, std::wstring* expan
     frame.flag = shortForm;
     expanded->clear();
     try {
-        for (const wchar_t* unit = path; *unit != L'\0'; ++unit)
-            frame.path.push_back(static_cast<std::uint16_t>(*unit));
+        frame.path = UnitsOf(path);
         std::vector<std::uint8_t> body;
         if (AskNow(READER_FRAME_EXPAND, EncodePathFrame(frame), &body) == READER_ANSWERED &&
             DecodePathFrame(body.data(), body.size(), &answered) && answered.flag)
