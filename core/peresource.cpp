@@ -259,7 +259,11 @@ bool CheckDataEntry(const PeModule& module, std::uint32_t offset)
     NoteResourceSize(module.reader->facts, size);
     const Section* section = SectionOf(module, rva);
     std::uint64_t at = 0;
-    return section != nullptr && InSection(module, *section, rva, size, &at);
+    if (section == nullptr || !InSection(module, *section, rva, size, &at))
+        return false;
+    ++module.reader->facts.count;
+    module.reader->facts.offset = at;
+    return true;
 }
 
 // Looks for the type "MUI" among the `named` entries of the type directory
@@ -357,7 +361,12 @@ ResourceCheck CheckPe(FileReader& reader, std::uint64_t header)
     module.rootSection = SectionOf(module, module.rootRva);
     if (module.rootSection == nullptr)
         return RESOURCE_PATH_DAMAGED;
-    return CheckDirectory(module, 0, 0) ? RESOURCE_PATH_INTACT : RESOURCE_PATH_DAMAGED;
+    if (!CheckDirectory(module, 0, 0))
+        return RESOURCE_PATH_DAMAGED;
+    ResourceFacts& facts = reader.facts;
+    facts.located = facts.count == 1 && !facts.languageNeutral;
+    facts.offset = facts.located ? facts.offset : 0;
+    return RESOURCE_PATH_INTACT;
 }
 
 ResourceCheck CheckNe(FileReader& file, std::uint64_t header)
@@ -409,6 +418,7 @@ ResourceCheck CheckNe(FileReader& file, std::uint64_t header)
                 length > file.file->size - offset)
                 return RESOURCE_PATH_DAMAGED;
             NoteResourceSize(file.facts, static_cast<std::uint32_t>(length));
+            ++file.facts.count;
         }
     }
 }

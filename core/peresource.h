@@ -51,6 +51,14 @@ struct ResourceFacts {
     // languages, the system's, the configuration's fallback) that has one,
     // instead of the module's own. Wine reads only the module.
     bool languageNeutral = false;
+    // How many version resources the system could take; where a PE module
+    // that is not language-neutral has just one, `located` is set and
+    // `offset` is where its `smallest` bytes lie in the file. The check allows
+    // no layout where the image maps other bytes there, so reading them gives
+    // what the system's read copies, with no second open and no mapping.
+    std::uint32_t count = 0;
+    bool located = false;
+    std::uint64_t offset = 0;
 };
 ResourceCheck CheckVersionResourcePath(const FileBytes& file, ResourceFacts* facts = nullptr);
 

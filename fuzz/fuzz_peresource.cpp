@@ -131,7 +131,9 @@ bool FindById(const Tree& tree, std::uint64_t directory, std::uint16_t id, std::
     return false;
 }
 
-void FollowAsTheSystem(const File& file)
+// Follows the file's way as the system does, and where that ends at a
+// version resource, checks that the check located that one, if any.
+void FollowAsTheSystem(const File& file, const ResourceFacts& facts)
 {
     std::uint64_t header = Get(file, 0x3C, 4);
     if (Get(file, header, 2) == ('N' | 'E' << 8)) {
@@ -182,6 +184,7 @@ void FollowAsTheSystem(const File& file)
     FUZZ_CHECK(size >= 1 && size <= VERSION_RESOURCE_MAX_BYTES);
     FUZZ_CHECK(Translate(file, optional, table, sections, tree.Get(entry, 4), &data, &room) && size <= room);
     Get(file, data + size - 1, 1);
+    FUZZ_CHECK(!facts.located || (facts.offset == data && facts.smallest == size));
 }
 
 }  // namespace
@@ -202,7 +205,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.read <= VERSION_CHECK_READ_BUDGET * VERSION_CHECK_WINDOW_BYTES);
     FUZZ_CHECK(CheckVersionResourcePath(bytes) == check);
     if (check == RESOURCE_PATH_INTACT)
-        FollowAsTheSystem(file);
+        FollowAsTheSystem(file, facts);
+    FUZZ_CHECK(!facts.located || (check == RESOURCE_PATH_INTACT && facts.count == 1 && !facts.languageNeutral));
     // A file whose bytes cannot be read is damaged, never passed to the system.
     file.failing = true;
     FUZZ_CHECK(CheckVersionResourcePath(bytes) == (size < 64 ? RESOURCE_NOT_IN_MODULE : RESOURCE_PATH_DAMAGED));

@@ -18,9 +18,12 @@ TEST(PeResource, SeedLayouts)
         const char* name;
         ResourceCheck expected;
         std::uint32_t reads;
-    } rows[] = {{"fx_order1_x64.exe", RESOURCE_PATH_INTACT, 2}, {"syswow64_lz32.dll", RESOURCE_PATH_INTACT, 2},
-                {"offset_off_unit.exe", RESOURCE_PATH_DAMAGED, 1}, {"section_over_resources.exe", RESOURCE_PATH_DAMAGED, 1},
-                {"spread_entries.exe", RESOURCE_PATH_DAMAGED, VERSION_CHECK_READ_BUDGET}};
+        bool located;  // one version resource, whose place the check gives
+    } rows[] = {{"fx_order1_x64.exe", RESOURCE_PATH_INTACT, 2, true},
+                {"syswow64_lz32.dll", RESOURCE_PATH_INTACT, 2, true},
+                {"offset_off_unit.exe", RESOURCE_PATH_DAMAGED, 1, false},
+                {"section_over_resources.exe", RESOURCE_PATH_DAMAGED, 1, false},
+                {"spread_entries.exe", RESOURCE_PATH_DAMAGED, VERSION_CHECK_READ_BUDGET, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::ifstream in(seeds + row.name, std::ios::binary);
@@ -38,6 +41,13 @@ TEST(PeResource, SeedLayouts)
         EXPECT_EQ(sizes.smallest != 0, row.expected == RESOURCE_PATH_INTACT);
         EXPECT_LE(sizes.smallest, sizes.largest);
         EXPECT_EQ(read.count, row.reads);
+        ASSERT_EQ(sizes.located, row.located);
+        if (row.located) {  // the root of the resource lies there, its key after a 6-byte header
+            ASSERT_LE(sizes.offset + sizes.smallest, read.bytes.size());
+            const std::u16string key(u"VS_VERSION_INFO");
+            EXPECT_EQ(read.bytes.compare(sizes.offset + 6, 2 * key.size(),
+                                         reinterpret_cast<const char*>(key.data()), 2 * key.size()), 0);
+        }
     }
 }
 
