@@ -3,9 +3,7 @@
 FileFacts IdentifyFile(const FileIdentityFacts& facts)
 {
     FileFacts file;
-    const bool ownDisk = (facts.driveType == FILE_DRIVE_FIXED || facts.driveType == FILE_DRIVE_RAMDISK) &&
-                         !facts.networkPath;
-    if (!ownDisk || !facts.indexKnown)
+    if (!IsTrustedVolume(facts.driveType, facts.networkPath) || !facts.indexKnown)
         return file;
     if (facts.id128Known) {
         std::uint64_t low = 0;
@@ -39,4 +37,9 @@ FileFacts IdentifyFile(const FileIdentityFacts& facts)
         file.lastWrite = facts.lastWrite;
     }
     return file;
+}
+
+bool IsTrustedVolume(unsigned driveType, bool networkPath)
+{
+    return (driveType == FILE_DRIVE_FIXED || driveType == FILE_DRIVE_RAMDISK) && !networkPath;
 }

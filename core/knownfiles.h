@@ -92,6 +92,9 @@ struct FileIdentityFacts {
 // gives one (on ReFS the 64-bit index need not be unique); the 64-bit index
 // where it does not. An id of all zeros or all ones names no file.
 FileFacts IdentifyFile(const FileIdentityFacts& facts);
+// Whether a run trusts the ids of the volume that holds a file: the
+// machine's own fixed disk (or RAM disk), not reached through a server.
+bool IsTrustedVolume(unsigned driveType, bool networkPath);
 
 // What a run found for each file, for at most `capacity` files and
 // `budgetBytes` bytes: each entry costs its key and entry and the bytes its

@@ -59,9 +59,10 @@ void HoldDirectories(const std::wstring& wide, std::vector<handles::FileHandle>*
 // open nobody can write it, delete it or rename it.
 HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath)
 {
-    return unicodePath != nullptr ? CreateFileW(unicodePath, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+    return unicodePath != nullptr ? CreateFileW(unicodePath, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr)
-                                  : CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  : CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -69,17 +70,19 @@ HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath)
 // only. A file system that cannot reopen a handle (a network redirector may
 // not) has the file opened by its path instead, and `facts` are then that
 // open's: the file is read as it was before the check kept its open.
-handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts,
-                                     std::wstring* finalPath)
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileSketch* sketch,
+                                     bool* byPath)
 {
-    handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA, FILE_SHARE_READ, 0));
+    *byPath = false;
+    handles::FileHandle file(ReOpenFile(checked, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, 0));
     const DWORD error = file ? ERROR_SUCCESS : GetLastError();
     if (file || error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
         return file;
     file.Reset(OpenForReadingOnly(path, unicodePath));
-    bool directory = false;
-    if (file)
-        *facts = FactsOf(file.Get(), &directory, finalPath);
+    if (file) {
+        *byPath = true;
+        *sketch = SketchOf(file.Get());
+    }
     return file;
 }
 

@@ -71,11 +71,26 @@ std::string TextOfPath(const DescribeRequest& request)
     return text;
 }
 
+std::vector<unsigned char>& Block()
+{
+    static std::vector<unsigned char> block;  // one buffer for the worker's run
+    return block;
+}
+
+// The strings a record takes from the version resource in `block`.
+void TakeStrings(const std::vector<unsigned char>& block, DescribeAnswer* answer)
+{
+    answer->state = DESCRIBED_READ;
+    VersionTree tree;
+    answer->damaged = CheckVersionTree(block.data(), block.size(), &tree);
+    ChooseStrings(tree, answer->strings);
+}
+
 // The system's read of a file that passed the check, and the strings a
 // record takes from what it read.
 void ReadChecked(const PinnedFile& pinned, std::uint32_t smallestResource, DescribeAnswer* answer)
 {
-    static std::vector<unsigned char> block;  // one buffer for the worker's run
+    std::vector<unsigned char>& block = Block();
     switch (AskSystem(pinned, smallestResource, &block)) {
     case SYSTEM_READ_NONE:
         return;
@@ -89,14 +104,26 @@ void ReadChecked(const PinnedFile& pinned, std::uint32_t smallestResource, Descr
     case SYSTEM_READ_DONE:
         break;
     }
-    answer->state = DESCRIBED_READ;
-    VersionTree tree;
-    answer->damaged = CheckVersionTree(block.data(), block.size(), &tree);
-    ChooseStrings(tree, answer->strings);
+    TakeStrings(block, answer);
 }
 
-// The check, and the system's read of a file that passes it.
-void CheckAndRead(const char* path, PinnedFile* pinned, BeforeSystemRead beforeRead, DescribeAnswer* answer)
+// Before the system reads the pinned file, its identity goes to TaskRoll:
+// should the read end the worker, TaskRoll knows the file, however it is
+// spelled next. The worker's own read of a located resource needs none.
+void TellIdentity(std::uint32_t sequence, PinnedFile* pinned)
+{
+    if (!IsKnowable(pinned->facts))
+        pinned->facts = FactsOf(pinned->file.Get(), pinned->sketch);
+    if (IsKnowable(pinned->facts)) {
+        AppendReaderFrame(&Io().output, READER_FRAME_OPENED, EncodeFileFacts(&sequence, pinned->facts));
+        Flush();
+    }
+}
+
+// The check, and the read of a file that passes it: the worker's own where
+// the check located the resource, else the system's.
+void CheckAndRead(const char* path, std::uint32_t sequence, PinnedFile* pinned, BeforeSystemRead beforeRead,
+                  DescribeAnswer* answer)
 {
     ResourceFacts sizes;
     ResourceCheck check = CheckFile(pinned->file.Get(), &sizes);
@@ -118,9 +145,22 @@ void CheckAndRead(const char* path, PinnedFile* pinned, BeforeSystemRead beforeR
         answer->damaged = true;
     } else if (check == RESOURCE_PATH_INTACT && sizes.largest == 0) {
         // A module without a version resource: the system would find none.
+    } else if (sizes.located) {
+        // Read on the checked handle, which nobody can write meanwhile and
+        // whose file no change of its folders can replace: no folder is held.
+        if (beforeRead != nullptr)
+            beforeRead(path);
+        if (ReadLocatedResource(pinned->file.Get(), sizes, &Block())) {
+            TakeStrings(Block(), answer);
+        } else {
+            PinFile(path, pinned);
+            TellIdentity(sequence, pinned);
+            ReadChecked(*pinned, sizes.smallest, answer);
+        }
     } else {
         if (pinned->widePath.empty())
             PinFile(path, pinned);
+        TellIdentity(sequence, pinned);
         if (beforeRead != nullptr)
             beforeRead(path);
         ReadChecked(*pinned, sizes.smallest, answer);
@@ -162,43 +202,43 @@ void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, Descr
         checked.Reset(OpenForReadingOnly(path, unicodePath));
     if (!checked)
         return;
-    bool directory = false;
-    std::wstring finalPath;
-    FileFacts facts = FactsOf(checked.Get(), &directory, &finalPath);
-    if (directory)
+    FileSketch sketch = SketchOf(checked.Get());
+    if (sketch.directory)
         return;  // a directory has no resource
-    if (const DescribeAnswer* kept = Described().FindFile(facts, key)) {
-        *answer = *kept;
-        answer->sequence = request.sequence;
-        answer->reused = true;
-        return;
-    }
-    if (Described().Failed(facts)) {
-        answer->failedBefore = true;
-        return;
-    }
-    // The file's identity goes first: should the read end the worker,
-    // TaskRoll knows the file, however it is spelled next.
-    if (IsKnowable(facts)) {
-        AppendReaderFrame(&Io().output, READER_FRAME_OPENED, EncodeFileFacts(&request.sequence, facts));
-        Flush();
+    // Its id is asked only where a file described or failed before has its
+    // size and last write: no other can be the same file.
+    FileFacts facts;
+    if (Described().MayHold(sketch)) {
+        facts = FactsOf(checked.Get(), sketch);
+        if (const DescribeAnswer* kept = Described().FindFile(facts, key)) {
+            *answer = *kept;
+            answer->sequence = request.sequence;
+            answer->reused = true;
+            return;
+        }
+        if (Described().Failed(facts)) {
+            answer->failedBefore = true;
+            return;
+        }
     }
     // A file that cannot be reopened shared for reading only (its reading is
     // refused, or someone holds it open for writing) is not given to the
     // system, and nothing is kept of it.
     PinnedFile pinned;
-    pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &facts, &finalPath);
+    bool byPath = false;
+    pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &sketch, &byPath);
     if (!pinned.file)
         return;
-    pinned.facts = facts;
+    pinned.sketch = sketch;
+    pinned.facts = byPath ? FileFacts() : facts;
     pinned.unicodePath = unicodePath;
-    pinned.finalPath.swap(finalPath);
-    CheckAndRead(named.c_str(), &pinned, beforeRead, answer);
+    pinned.finalPath.swap(sketch.finalPath);
+    CheckAndRead(named.c_str(), request.sequence, &pinned, beforeRead, answer);
     // Held for the worker's run, so that this spelling keeps naming the file
     // described; the pinned handle and the folders go now.
-    handles::FileHandle held(ReOpenFile(pinned.file.Get(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
-    if (held)
-        Described().Keep(facts, key, *answer, std::move(held));
+    handles::FileHandle held(ReOpenFile(pinned.file.Get(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+    Described().Keep(pinned.sketch, pinned.facts, key, *answer, std::move(held));
 }
 
 }  // namespace

@@ -17,42 +17,69 @@
 #include <vector>
 
 // identitycache.cpp
-// What the open handle tells of its file, as IdentifyFile takes it: no
-// identity where it tells nothing, or where the file lies on a volume whose
-// ids a run does not trust. `directory` tells whether it is a directory (no
-// identity then); `finalPath`, where given, gets the file's final path as
-// the file system gives it for the handle (empty: not known).
-FileFacts FactsOf(HANDLE file, bool* directory, std::wstring* finalPath = nullptr);
+// What the cheap queries tell of an open file: its size and last write,
+// whether it is a directory, its final path as the file system gives it for
+// the handle ("\\?\" and all; empty: not known), and whether its volume is
+// one whose ids a run trusts (IsTrustedVolume). The file's id costs more
+// (under Wine a query of its volume too): it is asked only where it can tell
+// something, since no file of another size or last write can be the same.
+struct FileSketch {
+    bool trusted = false;
+    bool directory = false;
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;
+    unsigned driveType = FILE_DRIVE_UNKNOWN;
+    bool networkPath = false;
+    std::wstring finalPath;
+};
+FileSketch SketchOf(HANDLE file);
+// The identity of the sketched open file, as IdentifyFile takes it, with the
+// sketch's size and time: none where the volume is not trusted or the
+// system does not answer.
+FileFacts FactsOf(HANDLE file, const FileSketch& sketch);
 // The final path of the open file, "\\?\" and all (empty: not known).
 std::wstring RawFinalPathOf(HANDLE file);
 
 // What the worker keeps of the files it described: each file's answer,
-// found by its identity or by a spelling of its path seen before, and the
+// found by a spelling of its path seen before or by its identity, and the
 // file itself, held open (for reading, shared for reading and deletion: no
 // one can write it, an updater can still rename or replace it) so that a
-// spelling seen before still names the file described. Bounded in bytes; a
-// worker that starts again starts empty.
+// spelling seen before still names the file described. A kept file's id is
+// asked when a file of its size and last write comes, on the handle that
+// holds it. Bounded in bytes; a worker that starts again starts empty.
 class DescribedFiles {
 public:
     // The answer kept for the path spelled `key`, or null.
     const DescribeAnswer* FindPath(const std::string& key) const;
+    // Whether a file kept or failed before has the size and last write of
+    // `sketch`: only then can it be that file, and only then is its id asked.
+    bool MayHold(const FileSketch& sketch) const;
     // The answer kept for the file `facts`, or null; `key` then names it too.
     const DescribeAnswer* FindFile(const FileFacts& facts, const std::string& key);
-    // Keeps `answer` for `facts` and `key`, with the file held open in `held`.
-    void Keep(const FileFacts& facts, const std::string& key, const DescribeAnswer& answer,
+    // Keeps `answer` for the file `sketch`, known by `key`, held open in
+    // `held`; `facts` is its identity where it was asked (else none).
+    void Keep(const FileSketch& sketch, const FileFacts& facts, const std::string& key, const DescribeAnswer& answer,
               handles::FileHandle held);
     bool Failed(const FileFacts& facts) const { return failed_.Find(facts) != nullptr; }
-    void AddFailed(const FileFacts& facts) { failed_.Add(facts, true); }
+    void AddFailed(const FileFacts& facts);
 
 private:
     struct Kept {
+        FileSketch sketch;  // no final path
+        bool asked = false;  // `facts` holds its identity, and `files_` finds it
+        FileFacts facts;
         DescribeAnswer answer;
         handles::FileHandle held;
     };
-    KnownFiles<Kept> files_{4096, 1024 * 1024};
-    std::vector<std::pair<std::string, FileFacts>> paths_;  // sorted by spelling
+    void AddPath(const std::string& key, std::size_t index);
+
+    std::vector<Kept> kept_;
+    std::size_t keptBytes_ = 0;
+    KnownFiles<std::size_t> files_{4096};  // the index in `kept_` of each file whose id was asked
+    std::vector<std::pair<std::string, std::size_t>> paths_;  // sorted by spelling
     std::size_t pathBytes_ = 0;
     KnownFiles<bool> failed_{256};
+    std::vector<FileSketch> failedTimes_;  // the size and last write of each
 };
 
 // pinning.cpp
@@ -70,7 +97,8 @@ struct PinnedFile {
     std::vector<handles::FileHandle> languageFiles;  // held as the file is
     std::string path;        // what the system is given; empty: the code page cannot hold it
     std::wstring widePath;   // the same as the file system names it: given where `path` is empty
-    FileFacts facts;
+    FileSketch sketch;
+    FileFacts facts;  // its identity, where it was asked
     const wchar_t* unicodePath = nullptr;  // what the file was opened by, where the code page cannot hold it
     std::wstring finalPath;  // as the system gave it for the check's open; empty: ask the pinned handle
 };
@@ -78,10 +106,10 @@ struct PinnedFile {
 // The file at `path` (or `unicodePath`) opened for reading, shared for reading only.
 HANDLE OpenForReadingOnly(const char* path, const wchar_t* unicodePath);
 // The checked file `checked` opened again for reading, shared for reading
-// only; by its path where the file system cannot reopen a handle (`facts`
-// and `finalPath` are then that open's).
-handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileFacts* facts,
-                                     std::wstring* finalPath);
+// only; by its path where the file system cannot reopen a handle (`sketch`
+// is then that open's, and `byPath` is set).
+handles::FileHandle ReopenForReading(const char* path, const wchar_t* unicodePath, HANDLE checked, FileSketch* sketch,
+                                     bool* byPath);
 // Sets the path the system is given and holds the folders above the file.
 void PinFile(const char* path, PinnedFile* pinned);
 // Holds the directories of `wide` below its root, as far as they can be opened.
@@ -120,6 +148,9 @@ void LoadVersionFunctions();
 // The system's read of the pinned file's version resource into `block`.
 // `smallestResource` (0: unknown) tells when one read is enough.
 SystemRead AskSystem(const PinnedFile& pinned, std::uint32_t smallestResource, std::vector<unsigned char>* block);
+// The version resource that the check located (`facts`), read on the open
+// `file` itself into `block`; false where the system has to read it.
+bool ReadLocatedResource(HANDLE file, const ResourceFacts& facts, std::vector<unsigned char>* block);
 
 // stringchoice.cpp
 // The strings a record takes from the resource `tree`, for each of

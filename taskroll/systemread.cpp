@@ -101,3 +101,32 @@ SystemRead AskSystem(const PinnedFile& pinned, std::uint32_t smallestResource, s
     return SYSTEM_READ_DONE;
 }
 
+
+// The version resource read where the check found it, on the checked file's
+// own handle: for a PE module with one version resource, these bytes are what
+// the system's read would copy (ResourceFacts), and the block is laid out as
+// one read of the system would leave it, the tree bounded by its root. False
+// where only the system can tell (an 8-bit root, a root that claims more than
+// the resource holds) or the read fails: the caller asks the system then.
+bool ReadLocatedResource(HANDLE file, const ResourceFacts& facts, std::vector<unsigned char>* block)
+{
+    block->clear();
+    if (!facts.located || facts.smallest == 0 || facts.smallest > VERSION_RESOURCE_MAX_BYTES)
+        return false;
+    try {
+        block->assign(2 * static_cast<std::size_t>(facts.smallest) + 4, 0);
+    } catch (...) {
+        return false;
+    }
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(facts.offset);
+    DWORD read = 0;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, block->data(), facts.smallest, &read, nullptr) || read != facts.smallest) {
+        block->clear();
+        return false;
+    }
+    const std::size_t size = OneReadBlockSize(block->data(), block->size(), facts.smallest);
+    block->resize(size);
+    return size != 0;
+}

@@ -11,10 +11,10 @@
 //   versionreader.cpp DescribeModuleFile, ExpectModuleFile: TaskRoll's side of the worker (core/readerprotocol)
 //   boundedchild.cpp  StartWorker: the worker's restricted token, job and pipe
 //   readerworker.cpp  RunVersionReader: the worker's side, which opens every file a record describes
-//   identitycache.cpp FactsOf, DescribedFiles: a file's identity, and the files the worker described
-//   pinning.cpp       PinFile: a file and its folders held while the system reads it
+//   identitycache.cpp SketchOf, FactsOf, DescribedFiles: a file's identity, and the files the worker described
+//   pinning.cpp       PinFile: a file and its folders held while the system reads it by its path
 //   languagefiles.cpp CheckFile, CheckLanguageFiles: the check (core/peresource) and a module's language files
-//   systemread.cpp    AskSystem: the system's version read
+//   systemread.cpp    ReadLocatedResource, AskSystem: the version read, on the checked handle or by the system
 //   stringchoice.cpp  ChooseStrings: the strings a record takes (core/versiontree), in the ANSI code page
 //   javacmd.cpp       GetJavaCommandLine: the lookup order for a JVM's perf-data file (core/ownerplaces plans it)
 //   javaworker.cpp    AnswerJavaLookup: the worker's search of the perf-data files (core/javalookup carries it)

@@ -111,8 +111,8 @@ TEST(VersionInfo, NoResource)
 // What a failing worker costs: the file it failed on is damaged and is not
 // tried again in the run, the next file gets a new worker; without one (3
 // starts tried) or past 8 time-outs files are not read. The stand-in
-// worker fails by the file's name; its "swap" file tries to put another
-// folder in place of the checked file's folder before the system reads it.
+// worker fails by the file's name; its "swap" files try to put another
+// folder in place of the checked file's folder before its resource is read.
 TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
 {
     const VersionReaderBounds quick = {300, 600, 1000};
@@ -123,6 +123,7 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
         bool damaged;
         unsigned starts;  // workers started for it: a stalled file is tried twice
         const char* description;
+        const wchar_t* fixture = L"fx_order1.exe";
     } rows[] = {
         {L"intact.exe", false, 1, "Deutsch"},
         {L"crash.exe", true, 0, "unknown_description"},
@@ -130,16 +131,17 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
         {L"nonsense.exe", true, 1, "unknown_description"},
         {L"crash.exe", true, 0, "unknown_description"},  // ended a worker before: not tried again
         {L"swap.exe", false, 1, "Deutsch"},
+        {L"swapneutral.exe", false, 0, "Neutral", L"fx_neutral.exe"},  // read by the system, by its path
         {L"intact.exe", false, 0, "Deutsch"},
     };
-    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
     NewLogLines();
     for (const auto& row : rows) {
         const std::wstring folder = dir / (std::wstring(row.name) + L".d");
         CreateDirectoryW(folder.c_str(), nullptr);
         const std::string path = testkit::NarrowAnsi(folder + L"\\" + row.name);
+        // Written again, it would be another file.
         if (!testkit::FileExists(testkit::WidenAnsi(path)))
-            testkit::WriteBytes(testkit::WidenAnsi(path), order1);  // written again, it would be another file
+            testkit::WriteBytes(testkit::WidenAnsi(path), testkit::ReadBytes(testkit::Sibling(row.fixture)));
         SCOPED_TRACE(path);
         const unsigned starts = VersionReaderStarts();
         VersionResource resource;
@@ -154,9 +156,12 @@ TEST(VersionInfo, AFailingWorkerCostsOnlyItsFile)
             EXPECT_NE(log.find("Damaged version resource in file '" + path + "'"), std::string::npos) << log;
         }
     }
-    // A folder held for the read cannot be swapped (Windows and Wine refuse
-    // to rename a directory held open without delete sharing).
-    EXPECT_FALSE(testkit::FileExists(dir / L"swap.exe.d.old"));
+    // A resource read on the checked handle is that file's, whatever took its
+    // folder's place; a folder held for the system's read by path cannot be
+    // swapped (Windows and Wine refuse to rename a directory held open
+    // without delete sharing).
+    EXPECT_FALSE(testkit::FileExists(dir / L"swapneutral.exe.d.old"));
+    const std::string order1 = testkit::ReadBytes(testkit::Sibling(L"fx_order1.exe"));
 
     const char* const noStart = "The version reader process cannot be started (error 3); file '%s' is not read";
     const char* const stalled = "The version reader process took longer than 600 ms on file '%s'";
@@ -202,6 +207,7 @@ TEST(VersionInfo, FilesToldAheadOutliveAFailingWorker)
         const wchar_t* name;
         bool asked;  // false: told ahead only, as for a process that ended before its record
         const char* description;
+        const wchar_t* fixture = L"fx_order1.exe";
     } rows[] = {
         {L"ahead1.exe", true, "Deutsch"},  {L"crash.exe", true, "unknown_description"},
         {L"ahead2.exe", true, "Deutsch"},  {L"gone.exe", false, nullptr},
