@@ -15,6 +15,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -231,20 +232,22 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     std::size_t nameCount = GetNameCount();
     bool listMode = nameCount > 0;
 
-    // The processes are enumerated first, then the worker starts (so that it
-    // is not among them) and gets ready while the output is opened; its
-    // failure is told after the output's, as it always was.
+    // The worker starts first and gets ready while the processes are
+    // enumerated and the output is opened; it is no process the listing
+    // describes, so it leaves the table unmentioned. Its failure is told
+    // after the output's, as it always was.
+    StartVersionReader();
     std::vector<DWORD> processIds;
     bool enumerated = listMode;
     if (!listMode) {
         try {
             enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
+            processIds.erase(std::remove_if(processIds.begin(), processIds.end(), IsVersionReaderProcess),
+                             processIds.end());
         } catch (...) {
             // Out of memory, or a table beyond the largest vector (length_error).
         }
     }
-    if (enumerated)
-        StartVersionReader();
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
     OutputStage stage;
     FILE* output = nullptr;
