@@ -233,20 +233,24 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     bool listMode = nameCount > 0;
 
     // The worker starts first and gets ready while the processes are
-    // enumerated and the output is opened; it is no process the listing
-    // describes, so it leaves the table unmentioned. Its failure is told
-    // after the output's, as it always was.
-    StartVersionReader();
+    // enumerated (its process made meanwhile, on a thread of its own) and the
+    // output is opened; it is no process the listing describes, so it leaves
+    // the table unmentioned. Its failure is told after the output's, as it
+    // always was.
     std::vector<DWORD> processIds;
     bool enumerated = listMode;
-    if (!listMode) {
+    if (listMode) {
+        StartVersionReader();
+    } else {
+        StartVersionReaderMeanwhile();
         try {
             enumerated = EnumerateProcessIds(&processIds, PROCESS_TABLE_START);
-            processIds.erase(std::remove_if(processIds.begin(), processIds.end(), IsVersionReaderProcess),
-                             processIds.end());
         } catch (...) {
             // Out of memory, or a table beyond the largest vector (length_error).
         }
+        AwaitVersionReaderStart();
+        processIds.erase(std::remove_if(processIds.begin(), processIds.end(), IsVersionReaderProcess),
+                         processIds.end());
     }
     OutputRefusal reason = OUTPUT_OPEN_FAILED;
     OutputStage stage;

@@ -89,10 +89,35 @@ struct ReaderState {
     std::vector<std::string> failedPaths;  // sorted keys of the paths that ended a worker
 };
 
-ReaderState& State()
+ReaderState& StateOfRun()
 {
     static ReaderState state;
     return state;
+}
+
+// A start that runs on a thread of its own while TaskRoll enumerates the
+// processes (StartVersionReaderMeanwhile): the state is the thread's until
+// it ends, so every use of it waits for that first.
+HANDLE& StartingThread()
+{
+    static HANDLE thread = nullptr;
+    return thread;
+}
+
+void AwaitStartingThread()
+{
+    HANDLE& thread = StartingThread();
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+}
+
+ReaderState& State()
+{
+    AwaitStartingThread();
+    return StateOfRun();
 }
 
 std::string Line(const char* format, ...)
@@ -547,15 +572,43 @@ void ExpectModuleFile(const char* path, const wchar_t* widePath)
     }
 }
 
-void StartVersionReader()
+namespace {
+
+void StartWorkerOf(ReaderState& state)
 {
-    ReaderState& state = State();
     if (state.worker.process || state.unavailable || state.budgetSpent)
         return;
     // A start that fails here is tried again, and counted, by the first
     // record that needs the worker.
     if (LaunchWorker(state) != 0)
         EndWorker(state);
+}
+
+DWORD WINAPI StartWorkerMeanwhile(void*)
+{
+    StartWorkerOf(StateOfRun());
+    return 0;
+}
+
+}  // namespace
+
+void StartVersionReader()
+{
+    StartWorkerOf(State());
+}
+
+void StartVersionReaderMeanwhile()
+{
+    AwaitStartingThread();
+    // Where no thread can be made, the start is made here and now.
+    StartingThread() = CreateThread(nullptr, 0, StartWorkerMeanwhile, nullptr, 0, nullptr);
+    if (StartingThread() == nullptr)
+        StartVersionReader();
+}
+
+void AwaitVersionReaderStart()
+{
+    AwaitStartingThread();
 }
 
 void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* logPath, ModuleReply* reply)

@@ -45,6 +45,12 @@ void DescribeModuleFile(const char* path, const wchar_t* widePath, const char* l
 // Starts the worker, if none runs, without waiting for it: it gets ready
 // while TaskRoll enumerates processes or reads the list.
 void StartVersionReader();
+// The same on a thread of its own, while the caller enumerates the
+// processes: the system makes the worker's process meanwhile.
+// AwaitVersionReaderStart waits for that thread (any other call of the
+// reader does too), before the caller writes a line of the log.
+void StartVersionReaderMeanwhile();
+void AwaitVersionReaderStart();
 
 // Tells the reader a file that a later record will ask for in this order,
 // so that the worker can read it meanwhile. A file never asked for costs
