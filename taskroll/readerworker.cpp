@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The worker's side: it reads TaskRoll's frames from its standard input,
@@ -229,10 +230,10 @@ void Describe(const DescribeRequest& request, BeforeSystemRead beforeRead, Descr
     pinned.file = ReopenForReading(named.c_str(), unicodePath, checked.Get(), &sketch, &byPath);
     if (!pinned.file)
         return;
-    pinned.sketch = sketch;
+    pinned.finalPath.swap(sketch.finalPath);
+    pinned.sketch = std::move(sketch);
     pinned.facts = byPath ? FileFacts() : facts;
     pinned.unicodePath = unicodePath;
-    pinned.finalPath.swap(sketch.finalPath);
     CheckAndRead(named.c_str(), request.sequence, &pinned, beforeRead, answer);
     // Held for the worker's run, so that this spelling keeps naming the file
     // described; the pinned handle and the folders go now.
