@@ -119,8 +119,12 @@ struct PeekedProcess {
 };
 
 // Records looked at ahead of the one being built, so that the worker reads
-// their files while TaskRoll builds and writes the records before them.
+// their files while TaskRoll builds and writes the records before them. A
+// list may be long; the processes of a machine are a few hundred, all
+// looked at before the first record, while the worker is still getting
+// ready (each holds its process handle until its record).
 constexpr std::size_t LOOKAHEAD = 48;
+constexpr std::size_t PROCESS_LOOKAHEAD = 4096;
 
 // Tells the reader the file of process `processId`, where the record would
 // name it by a plain ANSI path (others are asked for when their record comes).
@@ -290,7 +294,7 @@ int GetProcessesData(char* record, const wchar_t* outputPath, OutputRefusal* ref
     for (std::size_t i = 0; i < count && outcome == RUN_LISTED; ++i) {
         std::memset(record, 0, RECORD_BUFFER_SIZE);
         try {
-            for (; expected < count && expected <= i + LOOKAHEAD; ++expected) {
+            for (; expected < count && expected <= i + (listMode ? LOOKAHEAD : PROCESS_LOOKAHEAD); ++expected) {
                 if (listMode)
                     ExpectListedFile(expected);
                 else if (processIds[expected] != ownId && !IsVersionReaderProcess(processIds[expected]))
