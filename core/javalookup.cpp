@@ -1,5 +1,6 @@
 #include "javalookup.h"
 
+#include "bytecodec.h"
 
 namespace {
 
@@ -56,15 +57,13 @@ bool IsAnswer(const JavaAnswer& answer)
            IsText(answer.path, JAVA_PATH_MAX_BYTES) && IsText(answer.value, JAVA_VALUE_MAX_BYTES);
 }
 
+// The lookup's own layout: 32-bit numbers, texts after a 32-bit length,
+// SIDs after an 8-bit one.
 struct Writer {
     std::vector<unsigned char> bytes;
 
-    void Byte(unsigned value) { bytes.push_back(static_cast<unsigned char>(value)); }
-    void Number(std::uint32_t value)
-    {
-        for (int shift = 0; shift < 32; shift += 8)
-            Byte(value >> shift & 0xFF);
-    }
+    void Byte(unsigned value) { PutLittleEndian(&bytes, value, 1); }
+    void Number(std::uint32_t value) { PutLittleEndian(&bytes, value, 4); }
     void Text(const std::string& text)
     {
         Number(static_cast<std::uint32_t>(text.size()));
@@ -77,59 +76,26 @@ struct Writer {
     }
 };
 
-// Each read fails once the input is short, and every one after it too.
+// Each read fails once the input is short, and every one after it too. A
+// length is checked against its bound and the input before any memory is
+// taken for it.
 struct Reader {
-    const unsigned char* data;
-    std::size_t left;
+    ByteReader in;
 
-    bool Byte(unsigned* value)
-    {
-        if (left == 0)
-            return false;
-        *value = *data++;
-        --left;
-        return true;
-    }
-    bool Flag(bool* value)
-    {
-        unsigned byte = 0;
-        if (!Byte(&byte) || byte > 1)
-            return false;
-        *value = byte == 1;
-        return true;
-    }
-    bool Number(std::uint32_t* value)
-    {
-        if (left < 4)
-            return false;
-        *value = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                 static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-        data += 4;
-        left -= 4;
-        return true;
-    }
-    // The length is checked against the bound and the input before any
-    // memory is taken for it.
+    bool Byte(unsigned* value) { return in.GetAs(value, 1); }
+    bool Flag(bool* value) { return in.Flag(value); }
+    bool Number(std::uint32_t* value) { return in.GetAs(value, 4); }
     bool Text(std::string* text, std::size_t maxBytes)
     {
         std::uint32_t size = 0;
-        if (!Number(&size) || size > maxBytes || size > left)
-            return false;
-        text->assign(reinterpret_cast<const char*>(data), size);
-        data += size;
-        left -= size;
-        return text->find('\0') == std::string::npos;
+        return Number(&size) && size <= maxBytes && in.Text(text, size);
     }
     bool Sid(std::vector<unsigned char>* sid)
     {
         unsigned size = 0;
-        if (!Byte(&size) || size > JAVA_SID_MAX_BYTES || size > left)
-            return false;
-        sid->assign(data, data + size);
-        data += size;
-        left -= size;
-        return IsSidLayout(*sid);
+        return Byte(&size) && size <= JAVA_SID_MAX_BYTES && in.Bytes(sid, size) && IsSidLayout(*sid);
     }
+    bool Done() const { return in.Done(); }
 };
 
 bool ReadPlace(Reader* in, JavaPlace* place)
@@ -179,7 +145,7 @@ bool EncodeJavaRequest(const JavaRequest& request, std::vector<unsigned char>* b
 
 bool DecodeJavaRequest(const unsigned char* data, std::size_t size, JavaRequest* request)
 {
-    Reader in{data, size};
+    Reader in{ByteReader(data, size)};
     *request = JavaRequest();
     if (!in.Number(&request->processId) || !in.Text(&request->tempFile, JAVA_PATH_MAX_BYTES) ||
         !in.Flag(&request->tempOwnerRule) || (request->tempOwnerRule && !in.Sid(&request->tempOwnerSid)) ||
@@ -196,7 +162,7 @@ bool DecodeJavaRequest(const unsigned char* data, std::size_t size, JavaRequest*
         if (!ReadPlace(&in, &place))
             return false;
     }
-    return in.left == 0 && IsRequest(*request);
+    return in.Done() && IsRequest(*request);
 }
 
 bool EncodeJavaAnswer(const JavaAnswer& answer, std::vector<unsigned char>* bytes)
@@ -214,14 +180,14 @@ bool EncodeJavaAnswer(const JavaAnswer& answer, std::vector<unsigned char>* byte
 
 bool DecodeJavaAnswer(const unsigned char* data, std::size_t size, JavaAnswer* answer)
 {
-    Reader in{data, size};
+    Reader in{ByteReader(data, size)};
     *answer = JavaAnswer();
     unsigned end = 0;
     if (!in.Byte(&end) || end < JAVA_READ_FROM_TEMP || end > JAVA_NOT_FOUND)
         return false;
     answer->end = static_cast<JavaEnd>(end);
     return in.Number(&answer->planIndex) && in.Text(&answer->path, JAVA_PATH_MAX_BYTES) &&
-           in.Text(&answer->value, JAVA_VALUE_MAX_BYTES) && in.left == 0 && IsAnswer(*answer);
+           in.Text(&answer->value, JAVA_VALUE_MAX_BYTES) && in.Done() && IsAnswer(*answer);
 }
 
 bool JavaAnswerFitsRequest(const JavaRequest& request, const JavaAnswer& answer)

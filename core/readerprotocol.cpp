@@ -1,82 +1,10 @@
 #include "readerprotocol.h"
 
-#include <cstring>
+#include "bytecodec.h"
 
 const char* const READER_NAME_TEXTS[READER_NAMES] = {"FileVersion", "FileDescription"};
 
 namespace {
-
-void Put(std::vector<std::uint8_t>* out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out->push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-// Reads little-endian values and byte strings off a body, never past it;
-// once a read fails, every later one fails too.
-class BodyReader {
-public:
-    BodyReader(const std::uint8_t* bytes, std::size_t size) : at_(bytes), left_(size) {}
-    bool Get(std::uint64_t* value, int bytes)
-    {
-        *value = 0;
-        if (!ok_ || left_ < static_cast<std::size_t>(bytes))
-            return ok_ = false;
-        for (int i = 0; i < bytes; ++i)
-            *value |= static_cast<std::uint64_t>(at_[i]) << (8 * i);
-        at_ += bytes;
-        left_ -= static_cast<std::size_t>(bytes);
-        return true;
-    }
-    template <typename Value>
-    bool GetAs(Value* value, int bytes)
-    {
-        std::uint64_t read = 0;
-        bool got = Get(&read, bytes);
-        *value = static_cast<Value>(read);
-        return got;
-    }
-    // `count` bytes, none of them NUL.
-    bool Text(std::string* text, std::size_t count)
-    {
-        if (!ok_ || left_ < count || std::memchr(at_, 0, count) != nullptr)
-            return ok_ = false;
-        text->assign(reinterpret_cast<const char*>(at_), count);
-        at_ += count;
-        left_ -= count;
-        return true;
-    }
-    // `count` UTF-16 units, none of them NUL.
-    bool Units(std::vector<std::uint16_t>* units, std::uint64_t count)
-    {
-        if (!ok_ || left_ / 2 < count)
-            return ok_ = false;
-        for (std::uint64_t i = 0; i < count; ++i) {
-            std::uint16_t unit = 0;
-            if (!GetAs(&unit, 2) || unit == 0)
-                return ok_ = false;
-            units->push_back(unit);
-        }
-        return true;
-    }
-    bool Flag(bool* flag)
-    {
-        std::uint64_t value = 0;
-        if (!Get(&value, 1) || value > 1)
-            return ok_ = false;
-        *flag = value != 0;
-        return true;
-    }
-    const std::uint8_t* At() const { return at_; }
-    std::size_t Left() const { return left_; }
-    // True when everything was read and nothing is left over.
-    bool Done() const { return ok_ && left_ == 0; }
-
-private:
-    const std::uint8_t* at_;
-    std::size_t left_;
-    bool ok_ = true;
-};
 
 bool SentByWorker(std::uint8_t type)
 {
@@ -96,7 +24,7 @@ bool AppendReaderFrame(std::vector<std::uint8_t>* out, ReaderFrame type, const s
 {
     if (body.size() > READER_FRAME_BODY_MAX)
         return false;
-    Put(out, body.size() + 1, 4);
+    PutLittleEndian(out, body.size() + 1, 4);
     out->push_back(type);
     out->insert(out->end(), body.begin(), body.end());
     return true;
@@ -107,7 +35,7 @@ FrameSplit SplitReaderFrame(const std::uint8_t* bytes, std::size_t size, bool fr
 {
     if (size < 4)
         return FRAME_INCOMPLETE;
-    BodyReader header(bytes, size);
+    ByteReader header(bytes, size);
     std::uint64_t length = 0;
     header.Get(&length, 4);
     if (length == 0 || length > READER_FRAME_BODY_MAX + 1)
@@ -129,14 +57,14 @@ FrameSplit SplitReaderFrame(const std::uint8_t* bytes, std::size_t size, bool fr
 std::vector<std::uint8_t> EncodeDescribeRequest(const DescribeRequest& request)
 {
     std::vector<std::uint8_t> body;
-    Put(&body, request.sequence, 4);
+    PutLittleEndian(&body, request.sequence, 4);
     body.push_back(request.wide ? 1 : 0);
     if (request.wide) {
-        Put(&body, request.widePath.size(), 4);
+        PutLittleEndian(&body, request.widePath.size(), 4);
         for (std::uint16_t unit : request.widePath)
-            Put(&body, unit, 2);
+            PutLittleEndian(&body, unit, 2);
     } else {
-        Put(&body, request.path.size(), 4);
+        PutLittleEndian(&body, request.path.size(), 4);
         body.insert(body.end(), request.path.begin(), request.path.end());
     }
     return body;
@@ -144,7 +72,7 @@ std::vector<std::uint8_t> EncodeDescribeRequest(const DescribeRequest& request)
 
 bool DecodeDescribeRequest(const std::uint8_t* body, std::size_t size, DescribeRequest* request)
 {
-    BodyReader reader(body, size);
+    ByteReader reader(body, size);
     std::uint64_t length = 0;
     *request = DescribeRequest();
     if (!reader.GetAs(&request->sequence, 4) || !reader.Flag(&request->wide) || !reader.Get(&length, 4) ||
@@ -158,7 +86,7 @@ bool DecodeDescribeRequest(const std::uint8_t* body, std::size_t size, DescribeR
 std::vector<std::uint8_t> EncodeDescribeAnswer(const DescribeAnswer& answer)
 {
     std::vector<std::uint8_t> body;
-    Put(&body, answer.sequence, 4);
+    PutLittleEndian(&body, answer.sequence, 4);
     body.insert(body.end(), {answer.kind, static_cast<std::uint8_t>(answer.reused),
                              static_cast<std::uint8_t>(answer.failedBefore), answer.state,
                              static_cast<std::uint8_t>(answer.damaged)});
@@ -166,7 +94,7 @@ std::vector<std::uint8_t> EncodeDescribeAnswer(const DescribeAnswer& answer)
         body.push_back(strings.found ? 1 : 0);
         body.push_back(static_cast<std::uint8_t>(strings.texts.size()));
         for (const std::string& text : strings.texts) {
-            Put(&body, text.size(), 2);
+            PutLittleEndian(&body, text.size(), 2);
             body.insert(body.end(), text.begin(), text.end());
         }
     }
@@ -175,7 +103,7 @@ std::vector<std::uint8_t> EncodeDescribeAnswer(const DescribeAnswer& answer)
 
 bool DecodeDescribeAnswer(const std::uint8_t* body, std::size_t size, DescribeAnswer* answer)
 {
-    BodyReader reader(body, size);
+    ByteReader reader(body, size);
     *answer = DescribeAnswer();
     std::uint64_t kind = 0, state = 0;
     if (!reader.GetAs(&answer->sequence, 4) || !reader.Get(&kind, 1) || kind > DESCRIBED_FILE ||
@@ -208,16 +136,16 @@ std::vector<std::uint8_t> EncodeFileFacts(const std::uint32_t* sequence, const F
 {
     std::vector<std::uint8_t> body;
     if (sequence != nullptr)
-        Put(&body, *sequence, 4);
+        PutLittleEndian(&body, *sequence, 4);
     body.push_back(facts.kind);
     for (std::uint64_t value : {facts.volume, facts.idHigh, facts.index, facts.size, facts.lastWrite})
-        Put(&body, value, 8);
+        PutLittleEndian(&body, value, 8);
     return body;
 }
 
 bool DecodeFileFacts(const std::uint8_t* body, std::size_t size, std::uint32_t* sequence, FileFacts* facts)
 {
-    BodyReader reader(body, size);
+    ByteReader reader(body, size);
     std::uint64_t kind = 0;
     *facts = FileFacts();
     if ((sequence != nullptr && !reader.GetAs(sequence, 4)) || !reader.Get(&kind, 1) || kind > FILE_KEY_ID_128 ||
@@ -231,16 +159,16 @@ bool DecodeFileFacts(const std::uint8_t* body, std::size_t size, std::uint32_t* 
 std::vector<std::uint8_t> EncodePathFrame(const PathFrame& frame)
 {
     std::vector<std::uint8_t> body;
-    Put(&body, frame.sequence, 4);
+    PutLittleEndian(&body, frame.sequence, 4);
     body.push_back(frame.flag ? 1 : 0);
     for (std::uint16_t unit : frame.path)
-        Put(&body, unit, 2);
+        PutLittleEndian(&body, unit, 2);
     return body;
 }
 
 bool DecodePathFrame(const std::uint8_t* body, std::size_t size, PathFrame* frame)
 {
-    BodyReader reader(body, size);
+    ByteReader reader(body, size);
     *frame = PathFrame();
     if (!reader.GetAs(&frame->sequence, 4) || !reader.Flag(&frame->flag) || reader.Left() % 2 != 0 ||
         reader.Left() / 2 > READER_PATH_MAX)
@@ -251,14 +179,14 @@ bool DecodePathFrame(const std::uint8_t* body, std::size_t size, PathFrame* fram
 std::vector<std::uint8_t> EncodeJavaFrame(const JavaFrame& frame)
 {
     std::vector<std::uint8_t> body;
-    Put(&body, frame.sequence, 4);
+    PutLittleEndian(&body, frame.sequence, 4);
     body.insert(body.end(), frame.lookup.begin(), frame.lookup.end());
     return body;
 }
 
 bool DecodeJavaFrame(const std::uint8_t* body, std::size_t size, JavaFrame* frame)
 {
-    BodyReader reader(body, size);
+    ByteReader reader(body, size);
     if (!reader.GetAs(&frame->sequence, 4))
         return false;
     frame->lookup.assign(reader.At(), reader.At() + reader.Left());

@@ -115,9 +115,9 @@ FileFacts FactsOf(HANDLE file, const FileSketch& sketch)
 
 namespace {
 
-bool SameTimes(const FileSketch& a, const FileSketch& b)
+bool SameTimes(const FileSketch& sketch, std::uint64_t size, std::uint64_t lastWrite)
 {
-    return a.size == b.size && a.lastWrite == b.lastWrite;
+    return sketch.size == size && sketch.lastWrite == lastWrite;
 }
 
 }  // namespace
@@ -136,11 +136,11 @@ bool DescribedFiles::MayHold(const FileSketch& sketch) const
     if (!sketch.trusted)
         return false;
     for (const Kept& kept : kept_) {
-        if (SameTimes(kept.sketch, sketch))
+        if (SameTimes(kept.sketch, sketch.size, sketch.lastWrite))
             return true;
     }
     for (const FileSketch& failed : failedTimes_) {
-        if (SameTimes(failed, sketch))
+        if (SameTimes(failed, sketch.size, sketch.lastWrite))
             return true;
     }
     return false;
@@ -154,7 +154,7 @@ const DescribeAnswer* DescribedFiles::FindFile(const FileFacts& facts, const std
     // handles that hold them: the same ids they had when they were described.
     for (std::size_t i = 0; i < kept_.size(); ++i) {
         Kept& kept = kept_[i];
-        if (kept.asked || kept.sketch.size != facts.size || kept.sketch.lastWrite != facts.lastWrite)
+        if (kept.asked || !SameTimes(kept.sketch, facts.size, facts.lastWrite))
             continue;
         kept.asked = true;
         kept.facts = FactsOf(kept.held.Get(), kept.sketch);
@@ -186,11 +186,8 @@ void DescribedFiles::Keep(const FileSketch& sketch, const FileFacts& facts, cons
         return;
     try {
         Kept kept;
-        kept.sketch.trusted = true;
-        kept.sketch.size = sketch.size;
-        kept.sketch.lastWrite = sketch.lastWrite;
-        kept.sketch.driveType = sketch.driveType;
-        kept.sketch.networkPath = sketch.networkPath;
+        kept.sketch = sketch;
+        std::wstring().swap(kept.sketch.finalPath);  // not needed to find the file again
         kept.asked = IsKnowable(facts);
         kept.facts = facts;
         kept.answer = answer;

@@ -8,9 +8,8 @@
 namespace {
 
 // The check's reads: it asks for whole windows of the file, a fixed number of
-// them (peresource.h), and keeps them itself. The handle is TaskRoll's own and
-// synchronous, so moving its file pointer and reading there is one positioned
-// read (and, under Wine, far cheaper than a read at an OVERLAPPED offset).
+// them (peresource.h), and keeps them itself, on the worker's own synchronous
+// handle.
 struct FileWindow {
     HANDLE file = INVALID_HANDLE_VALUE;
 };
@@ -18,15 +17,19 @@ struct FileWindow {
 bool ReadWindowed(void* context, std::uint64_t offset, void* buffer, std::size_t bytes)
 {
     FileWindow* window = static_cast<FileWindow*>(context);
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    DWORD read = 0;
-    return bytes <= VERSION_CHECK_WINDOW_BYTES && offset <= static_cast<std::uint64_t>(INT64_MAX) &&
-           SetFilePointerEx(window->file, at, nullptr, FILE_BEGIN) &&
-           ReadFile(window->file, buffer, static_cast<DWORD>(bytes), &read, nullptr) && read == bytes;
+    return bytes <= VERSION_CHECK_WINDOW_BYTES && ReadFileAt(window->file, offset, buffer, static_cast<DWORD>(bytes));
 }
 
 }  // namespace
+
+bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, DWORD bytes)
+{
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    return offset <= static_cast<std::uint64_t>(INT64_MAX) && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ReadFile(file, buffer, bytes, &read, nullptr) && read == bytes;
+}
 
 // The check of the open file `handle`; a file whose size cannot be had is damaged.
 ResourceCheck CheckFile(HANDLE handle, ResourceFacts* facts)

@@ -3,6 +3,7 @@
 #include "files.h"
 #include "readerworker.h"
 #include "settings.h"
+#include "text.h"
 
 #include <cstring>
 #include <string>
@@ -63,13 +64,7 @@ std::string TextOfPath(const DescribeRequest& request)
 {
     if (!request.wide)
         return request.path;
-    std::wstring wide(request.widePath.begin(), request.widePath.end());
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string text(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &text[0], size, nullptr, nullptr);
-    text.resize(text.size() - 1);
-    return text;
+    return ToAnsi(std::wstring(request.widePath.begin(), request.widePath.end()));
 }
 
 std::vector<unsigned char>& Block()

@@ -123,6 +123,10 @@ void HoldFolders(const std::wstring& wide);
 void ReleaseFolders();
 
 // languagefiles.cpp
+// `bytes` bytes of the open synchronous `file` at `offset`: moving its file
+// pointer and reading there is one positioned read (and, under Wine, far
+// cheaper than a read at an OVERLAPPED offset). False unless all were read.
+bool ReadFileAt(HANDLE file, std::uint64_t offset, void* buffer, DWORD bytes);
 // The check of the open file `handle`'s headers and resource directory; a
 // file whose size cannot be had is damaged.
 ResourceCheck CheckFile(HANDLE handle, ResourceFacts* facts);

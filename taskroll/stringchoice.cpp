@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 
 namespace {
@@ -21,14 +20,7 @@ std::string TextOf(const VersionTree& tree, const std::uint8_t* value, std::size
     std::wstring wide(units, L'\0');
     for (std::size_t i = 0; i < units; ++i)
         wide[i] = static_cast<wchar_t>(VersionTextUnit(tree, value, i));
-    if (wide.empty())
-        return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
-    return text;
+    return ToAnsi(wide);
 }
 
 // A string that the selection found, as the output keeps it: 259 bytes at

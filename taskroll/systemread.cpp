@@ -118,11 +118,7 @@ bool ReadLocatedResource(HANDLE file, const ResourceFacts& facts, std::vector<un
     } catch (...) {
         return false;
     }
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(facts.offset);
-    DWORD read = 0;
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file, block->data(), facts.smallest, &read, nullptr) || read != facts.smallest) {
+    if (!ReadFileAt(file, facts.offset, block->data(), facts.smallest)) {
         block->clear();
         return false;
     }

@@ -20,6 +20,18 @@ const LeadBytes& AnsiLeadBytes()
     return leadBytes;
 }
 
+std::string ToAnsi(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int units = static_cast<int>(text.size());
+    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), units, &ansi[0], size, nullptr, nullptr);
+    return ansi;
+}
+
 bool ToAnsiLossless(const wchar_t* text, std::string* ansi)
 {
     // UTF-8 holds every character but a lone surrogate, which a file name may

@@ -8,6 +8,10 @@ const LeadBytes& AnsiLeadBytes();
 
 #include <string>
 
+// `text` in the ANSI code page as the system converts it, a best-fit
+// character or "?" standing in for one the code page lacks.
+std::string ToAnsi(const std::wstring& text);
+
 // `text` in the ANSI code page into `ansi`; false when a character has no
 // exact counterpart there (no best-fit "?" or look-alike stands in for one).
 bool ToAnsiLossless(const wchar_t* text, std::string* ansi);
